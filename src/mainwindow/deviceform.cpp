@@ -1,0 +1,69 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "audiodevice.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QUrl>
+
+AudioDevice *MainWindow::currentDevice() const
+{
+    const QTableWidget *table = ui->tableWidgetDevList;
+    const QTableWidgetItem *item = table->item(table->currentRow(), 0);
+    if (!item)
+        return nullptr;
+    return static_cast<AudioDevice *>(qvariant_cast<void *>(item->data(Qt::UserRole)));
+}
+
+void MainWindow::on_tableWidgetDevList_itemClicked(QTableWidgetItem *)
+{
+    fillDeviceForm();
+}
+
+void MainWindow::fillDeviceForm()
+{
+    const AudioDevice *device = currentDevice();
+    if (!device)
+        return;
+    ui->lineEditSipAccount->setText(device->sipAccount);
+    ui->spinBoxSipPort->setValue(device->sipPort);
+    ui->lineEditDevName->setText(device->displayName);
+    ui->lineEditMACAddr->setText(device->macAddr);
+    ui->widgetIPAddr->setIP(device->ipAddr);
+    ui->widgetSubnetMask->setIP(device->subnetMask);
+    ui->widgetGateway->setIP(device->gateway);
+    ui->spinBoxHttpPort->setValue(device->httpPort);
+    ui->checkBoxDhcp->setChecked(device->dhcp);
+    // Again, for when the box kept its state and so sent no signal.
+    setAddressEditorsEnabled(!ui->checkBoxDhcp->isChecked());
+    // Also undoes the focus moves of the editors' auto-advance.
+    ui->tableWidgetDevList->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::on_checkBoxDhcp_stateChanged(int)
+{
+    setAddressEditorsEnabled(!ui->checkBoxDhcp->isChecked());
+}
+
+void MainWindow::setAddressEditorsEnabled(bool enabled)
+{
+    ui->widgetIPAddr->setEnabled(enabled);
+    ui->widgetSubnetMask->setEnabled(enabled);
+    ui->widgetGateway->setEnabled(enabled);
+}
+
+void MainWindow::on_tableWidgetDevList_itemActivated(QTableWidgetItem *)
+{
+    const AudioDevice *device = currentDevice();
+    if (!device)
+        return;
+    const QByteArray address = device->ipAddr.toUtf8();
+    const QString text = device->httpPort == 80
+        ? QString::asprintf("http://%s", address.constData())
+        : QString::asprintf("http://%s:%d", address.constData(), device->httpPort);
+    if (QDesktopServices::openUrl(QUrl(text, QUrl::TolerantMode)))
+        qDebug() << "成功打开网页链接";
+    else
+        qDebug() << "打开网页链接失败";
+}

@@ -1,0 +1,89 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "audiodevice.h"
+#include "encoding.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+void MainWindow::parseResponse(const QString &text)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
+    if (!document.isObject())
+        return;
+    const QJsonObject object = document.object();
+
+    const auto request = object.constFind(QLatin1String("request"));
+    if (request == object.constEnd()) {
+        qDebug() << "request not found!";
+        return;
+    }
+    const bool isRequest = request.value().isBool() && request.value().toBool();
+    qDebug() << isRequest;
+    // Requests, this program's own included, are never replies.
+    if (isRequest)
+        return;
+
+    const auto commandValue = object.constFind(QLatin1String("command"));
+    if (commandValue == object.constEnd()) {
+        qDebug() << "command not found!";
+        return;
+    }
+    const QString command = commandValue.value().isString() ? commandValue.value().toString() : QString();
+    qDebug() << command;
+
+    if (command == QLatin1String("search")) {
+        AudioDevice device;
+        if (parseSearchResponse(object, &device) != 0)
+            return;
+        qDebug() << device.displayName << "," << device.status << "," << device.dhcp << ","
+                 << device.ipAddr << "," << device.subnetMask << "," << device.gateway << ","
+                 << device.macAddr;
+        // The first row with a MAC address wins; later replies never update it.
+        if (listedMacs.contains(device.macAddr))
+            return;
+        addDeviceRow(device);
+        searchCount = 0;
+    } else if (command == QLatin1String("config_net")) {
+        qDebug() << "parseConfigNetResponse";
+        parseConfigNetResponse(object);
+    }
+}
+
+void MainWindow::addDeviceRow(const AudioDevice &device)
+{
+    QTableWidget *table = ui->tableWidgetDevList;
+    const int row = table->rowCount();
+    table->insertRow(row);
+
+    auto *record = new AudioDevice(device);
+    listedMacs.insert(record->macAddr);
+
+    const QString typeText = device.typeName.isEmpty() ? device.vendorTypeName : device.typeName;
+    const QString texts[] = {
+        device.sipAccount,
+        device.displayName,
+        reencodeGB18030(typeText),
+        device.ipAddr,
+        device.dhcp ? tr("enable") : tr("disable"),
+        device.macAddr,
+        deviceStatusText(device.status),
+        QString::number(device.httpPort),
+        QString::number(device.sipPort),
+    };
+    for (int column = 0; column < 9; ++column) {
+        auto *item = new QTableWidgetItem(QTableWidgetItem::Type);
+        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        item->setText(texts[column]);
+        if (column == 0) {
+            qDebug().noquote() << QString::number(quintptr(record), 16);
+            item->setIcon(rowMarker);
+            // The table does not own the record; the next search deletes it.
+            item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void *>(record)));
+        }
+        table->setItem(row, column, item);
+    }
+    adjustColumnWidths();
+}

@@ -1,0 +1,102 @@
+#include "saveddevicelist.h"
+
+#include "audiodevice.h"
+#include "jsonint.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+SavedDeviceList::SavedDeviceList() = default;
+
+SavedDeviceList::~SavedDeviceList()
+{
+    save();
+    deleteAll();
+}
+
+void SavedDeviceList::load(const QString &path)
+{
+    // Remember the path first: the exit-time save goes there even when reading fails.
+    filePath = path;
+    keepExistingFile = false;
+
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "无法打开文件";
+        keepExistingFile = file.exists();
+        return;
+    }
+    const QByteArray data = file.readAll();
+    file.close();
+
+    const QJsonDocument doc = QJsonDocument::fromJson(data);
+    if (doc.isNull()) {
+        qDebug() << "无法解析 JSON 数据";
+        keepExistingFile = true;
+        return;
+    }
+    if (!doc.isArray()) {
+        qDebug() << "JSON 数据不是数组";
+        keepExistingFile = true;
+        return;
+    }
+
+    deleteAll();
+    const QJsonArray array = doc.array();
+    for (const QJsonValue &element : array) {
+        if (!element.isObject())
+            continue;
+        const QJsonObject object = element.toObject();
+        auto *device = new AudioDevice;
+        device->displayName = object.value(QLatin1String("name")).toString();
+        device->ipAddr = object.value(QLatin1String("ipAddr")).toString();
+        device->sipAccount = object.value(QLatin1String("sipAccount")).toString();
+        device->sipPort = jsonWholeInt(object.value(QLatin1String("sipPort")));
+        devices.append(device);
+    }
+}
+
+void SavedDeviceList::save()
+{
+    if (filePath.isEmpty())
+        return;
+    if (keepExistingFile) {
+        qDebug() << "Existing file left unchanged because it could not be read:" << filePath;
+        return;
+    }
+
+    QJsonArray array;
+    for (const AudioDevice *device : qAsConst(devices)) {
+        QJsonObject object;
+        object.insert(QLatin1String("name"), device->displayName);
+        object.insert(QLatin1String("ipAddr"), device->ipAddr);
+        object.insert(QLatin1String("sipAccount"), device->sipAccount);
+        object.insert(QLatin1String("sipPort"), device->sipPort);
+        array.append(object);
+    }
+    const QByteArray bytes = QJsonDocument(array).toJson();
+
+    // Written beside the old file and renamed over it, so a failed or
+    // interrupted write never leaves a truncated list behind.
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        qDebug() << "Failed to open file for writing.";
+        return;
+    }
+    file.write(bytes);
+    if (!file.commit()) {
+        qDebug() << "Failed to write file; the previous file is kept:" << file.errorString();
+        return;
+    }
+    qDebug() << "JSON data written to file successfully.";
+}
+
+void SavedDeviceList::deleteAll()
+{
+    qDeleteAll(devices);
+    devices.clear();
+}

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Set-up, build and run Varnitt on Debian 12.
+#   ./varnitt.sh start        install what is missing, build, start Varnitt
+#   ./varnitt.sh test         install what is missing, build, run the whole test suite
+#   ./varnitt.sh try [COUNT]  build, then start Varnitt in a private test network
+#                             against COUNT simulated devices (default 25; needs root)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build_dir="$here/build"
+packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools xvfb xauth python3 python3-xlib iproute2 util-linux procps)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+    local missing=() p
+    for p in "${packages[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root apt-get update
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+}
+
+build() {
+    cmake -S "$here" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build "$build_dir" -j"$(nproc)"
+}
+
+need_display() {
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "varnitt: no display available (DISPLAY is not set); run this from a desktop session." >&2
+        exit 1
+    fi
+}
+
+case "${1:-}" in
+start)
+    install_missing
+    build
+    need_display
+    exec "$build_dir/bin/varnitt"
+    ;;
+test)
+    install_missing
+    build
+    cd "$build_dir"
+    ctest --output-on-failure -j2 --timeout 600
+    ;;
+try)
+    count=${2:-25}
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "varnitt: 'try' builds a private test network and needs root: run it with sudo." >&2
+        exit 1
+    fi
+    install_missing
+    build
+    need_display
+    exec "$here/tests/netns/lan.sh" -- "$here/tools/devsim/try-it.sh" "$build_dir/bin" "$count"
+    ;;
+*)
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac
