@@ -23,8 +23,9 @@ bool displayAvailable()
 int main(int argc, char *argv[])
 {
     if (!displayAvailable()) {
-        std::fprintf(stderr, "varnitt: no display available (DISPLAY is not set); "
-                             "start it from a desktop session or under Xvfb.\n");
+        std::fprintf(stderr,
+            "varnitt: no display available (DISPLAY is not set); "
+            "start it from a desktop session or under Xvfb.\n");
         return 1;
     }
 

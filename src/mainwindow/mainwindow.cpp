@@ -26,6 +26,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     searchTimer = new QTimer(this);
     searchTimer->setInterval(500);
     searchTimer->setSingleShot(false);
+    // A coarse timer may fire 5% early; requests should leave 500 ms apart.
+    searchTimer->setTimerType(Qt::PreciseTimer);
     connect(searchTimer, &QTimer::timeout, this, [this] { searchTick(); });
 
     const QString appDir = QFileInfo(QCoreApplication::applicationFilePath()).absoluteDir().absolutePath();
@@ -42,4 +44,4 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
-void MainWindow::on_pushButtonAddDevice_clicked() {}
+void MainWindow::on_pushButtonAddDevice_clicked() { }

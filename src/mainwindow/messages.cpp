@@ -51,9 +51,12 @@ QByteArray MainWindow::configNetRequestBytes(const NetworkConfig &config)
 QString MainWindow::deviceStatusText(int status)
 {
     static const char *const texts[] = {
-        QT_TRANSLATE_NOOP("MainWindow", "idle"),    QT_TRANSLATE_NOOP("MainWindow", "rtp playing"),
-        QT_TRANSLATE_NOOP("MainWindow", "calling"), QT_TRANSLATE_NOOP("MainWindow", "calling"),
-        QT_TRANSLATE_NOOP("MainWindow", "calling"), QT_TRANSLATE_NOOP("MainWindow", "paging"),
+        QT_TRANSLATE_NOOP("MainWindow", "idle"),
+        QT_TRANSLATE_NOOP("MainWindow", "rtp playing"),
+        QT_TRANSLATE_NOOP("MainWindow", "calling"),
+        QT_TRANSLATE_NOOP("MainWindow", "calling"),
+        QT_TRANSLATE_NOOP("MainWindow", "calling"),
+        QT_TRANSLATE_NOOP("MainWindow", "paging"),
         QT_TRANSLATE_NOOP("MainWindow", "file playing"),
     };
     // Codes beyond the known seven show as the number the device sent.
@@ -74,16 +77,16 @@ int MainWindow::parseSearchResponse(const QJsonObject &object, AudioDevice *devi
     };
     // The reply's members in the order they are examined; the first one missing decides the result.
     static const Field fieldsAfterType[] = {
-        {"dev_status", -3, [](AudioDevice *d, const QJsonValue &v) { d->status = jsonWholeInt(v); }},
-        {"dhcp", -4, [](AudioDevice *d, const QJsonValue &v) { d->dhcp = jsonBool(v); }},
-        {"ipaddr", -5, [](AudioDevice *d, const QJsonValue &v) { d->ipAddr = jsonText(v); }},
-        {"subnet_mask", -6, [](AudioDevice *d, const QJsonValue &v) { d->subnetMask = jsonText(v); }},
-        {"gateway", -7, [](AudioDevice *d, const QJsonValue &v) { d->gateway = jsonText(v); }},
-        {"macaddr", -8, [](AudioDevice *d, const QJsonValue &v) { d->macAddr = jsonText(v); }},
-        {"http_Port", -9, [](AudioDevice *d, const QJsonValue &v) { d->httpPort = jsonWholeInt(v); }},
-        {"user_account", -10, [](AudioDevice *d, const QJsonValue &v) { d->sipAccount = jsonText(v); }},
-        {"display_name", -11, [](AudioDevice *d, const QJsonValue &v) { d->displayName = jsonText(v); }},
-        {"sip_port", -12, [](AudioDevice *d, const QJsonValue &v) { d->sipPort = jsonWholeInt(v); }},
+        { "dev_status", -3, [](AudioDevice *d, const QJsonValue &v) { d->status = jsonWholeInt(v); } },
+        { "dhcp", -4, [](AudioDevice *d, const QJsonValue &v) { d->dhcp = jsonBool(v); } },
+        { "ipaddr", -5, [](AudioDevice *d, const QJsonValue &v) { d->ipAddr = jsonText(v); } },
+        { "subnet_mask", -6, [](AudioDevice *d, const QJsonValue &v) { d->subnetMask = jsonText(v); } },
+        { "gateway", -7, [](AudioDevice *d, const QJsonValue &v) { d->gateway = jsonText(v); } },
+        { "macaddr", -8, [](AudioDevice *d, const QJsonValue &v) { d->macAddr = jsonText(v); } },
+        { "http_Port", -9, [](AudioDevice *d, const QJsonValue &v) { d->httpPort = jsonWholeInt(v); } },
+        { "user_account", -10, [](AudioDevice *d, const QJsonValue &v) { d->sipAccount = jsonText(v); } },
+        { "display_name", -11, [](AudioDevice *d, const QJsonValue &v) { d->displayName = jsonText(v); } },
+        { "sip_port", -12, [](AudioDevice *d, const QJsonValue &v) { d->sipPort = jsonWholeInt(v); } },
     };
 
     const auto vendorType = object.constFind(QLatin1String("vendor_devtype_name"));

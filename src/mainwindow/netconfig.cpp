@@ -13,8 +13,8 @@ void MainWindow::on_pushButtonConfigNet_clicked()
 {
     NetworkConfig config;
     if (ui->lineEditMACAddr->text().isEmpty()) {
-        QMessageBox box(QMessageBox::Information, tr("Operation Prompt"), tr("Please select a device!"),
-                        QMessageBox::Ok);
+        QMessageBox box(
+            QMessageBox::Information, tr("Operation Prompt"), tr("Please select a device!"), QMessageBox::Ok);
         box.exec();
         return;
     }

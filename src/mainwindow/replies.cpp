@@ -38,9 +38,8 @@ void MainWindow::parseResponse(const QString &text)
         AudioDevice device;
         if (parseSearchResponse(object, &device) != 0)
             return;
-        qDebug() << device.displayName << "," << device.status << "," << device.dhcp << ","
-                 << device.ipAddr << "," << device.subnetMask << "," << device.gateway << ","
-                 << device.macAddr;
+        qDebug() << device.displayName << "," << device.status << "," << device.dhcp << "," << device.ipAddr
+                 << "," << device.subnetMask << "," << device.gateway << "," << device.macAddr;
         // The first row with a MAC address wins; later replies never update it.
         if (listedMacs.contains(device.macAddr))
             return;

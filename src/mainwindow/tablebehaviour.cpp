@@ -10,7 +10,7 @@
 namespace {
 
 // Column widths in percent of the table's outer width; they add up to 98.
-constexpr int columnShares[] = {15, 15, 9, 11, 8, 15, 9, 8, 8};
+constexpr int columnShares[] = { 15, 15, 9, 11, 8, 15, 9, 8, 8 };
 
 } // namespace
 

@@ -46,7 +46,8 @@ void MainWindow::initSockets()
             socket->setSocketOption(QAbstractSocket::MulticastTtlOption, 1);
             socket->setProxy(QNetworkProxy::NoProxy);
             qDebug() << "bind" << address.toString() << " any port";
-            if (!socket->bind(address, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+            if (!socket->bind(
+                    address, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
                 qDebug() << "bind port 65176 fail:" << socket->errorString();
                 delete socket;
                 continue;
@@ -67,7 +68,7 @@ void MainWindow::initSockets()
 
             connect(socket, SIGNAL(readyRead()), this, SLOT(onSocketReadyRead()));
             connect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
-                    SLOT(onSocketStateChange(QAbstractSocket::SocketState)));
+                SLOT(onSocketStateChange(QAbstractSocket::SocketState)));
             udpSockets.append(socket);
         }
     }

@@ -1,6 +1,6 @@
 #include "audiodevice.h"
 
-AudioDevice::AudioDevice(QObject *parent) : QObject(parent) {}
+AudioDevice::AudioDevice(QObject *parent) : QObject(parent) { }
 
 // Row records are copies without a parent, so they outlive the reply they came from.
 AudioDevice::AudioDevice(const AudioDevice &other)

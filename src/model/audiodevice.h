@@ -5,8 +5,7 @@
 
 // One device as a search reply, a table row and the saved list describe it.
 // A plain carrier of values: records never get a Qt parent and have one owner each.
-class AudioDevice : public QObject
-{
+class AudioDevice : public QObject {
     Q_OBJECT
 
 public:

@@ -1,5 +1,5 @@
 #include "networkconfig.h"
 
-NetworkConfig::NetworkConfig(QObject *parent) : QObject(parent) {}
+NetworkConfig::NetworkConfig(QObject *parent) : QObject(parent) { }
 
 NetworkConfig::~NetworkConfig() = default;

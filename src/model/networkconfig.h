@@ -4,8 +4,7 @@
 #include <QString>
 
 // The values of one config_net request, carried from the form to the sender.
-class NetworkConfig : public QObject
-{
+class NetworkConfig : public QObject {
     Q_OBJECT
 
 public:

@@ -87,7 +87,9 @@ void SavedDeviceList::save()
         qDebug() << "Failed to open file for writing.";
         return;
     }
-    file.write(bytes);
+    // QSaveFile does not notice a short final write by itself (a full disk, a size limit).
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        file.cancelWriting();
     if (!file.commit()) {
         qDebug() << "Failed to write file; the previous file is kept:" << file.errorString();
         return;

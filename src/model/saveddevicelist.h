@@ -7,8 +7,7 @@ class AudioDevice;
 
 // The device list kept in devlist.json beside the executable: read once at
 // start-up, written back when the list is destroyed.
-class SavedDeviceList
-{
+class SavedDeviceList {
 public:
     SavedDeviceList();
     ~SavedDeviceList();

@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""Draws Varnitt's 32x32 icons into resources/images/ as RGBA PNG files.
+
+Only the standard library is used, so the icons can be remade anywhere with
+    python3 resources/draw_images.py
+Every shape is a signed distance function (negative inside); each pixel is
+sampled on a SUPERSAMPLE x SUPERSAMPLE grid, which gives the anti-aliasing.
+"""
+
+import math
+import os
+import struct
+import zlib
+
+SIZE = 32
+SUPERSAMPLE = 8
+IMAGE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "images")
+
+
+# ---- shapes: signed distances in pixel units -------------------------------
+
+def circle(cx, cy, r):
+    return lambda x, y: math.hypot(x - cx, y - cy) - r
+
+
+def rounded_box(cx, cy, half_w, half_h, radius, angle=0.0):
+    cos_a, sin_a = math.cos(angle), math.sin(angle)
+
+    def sdf(x, y):
+        # Rotate the point into the box's own frame.
+        dx, dy = x - cx, y - cy
+        lx, ly = dx * cos_a + dy * sin_a, -dx * sin_a + dy * cos_a
+        qx = abs(lx) - half_w + radius
+        qy = abs(ly) - half_h + radius
+        outside = math.hypot(max(qx, 0.0), max(qy, 0.0))
+        return outside + min(max(qx, qy), 0.0) - radius
+
+    return sdf
+
+
+def capsule(x0, y0, x1, y1, r):
+    vx, vy = x1 - x0, y1 - y0
+    length2 = vx * vx + vy * vy
+
+    def sdf(x, y):
+        t = max(0.0, min(1.0, ((x - x0) * vx + (y - y0) * vy) / length2))
+        return math.hypot(x - (x0 + t * vx), y - (y0 + t * vy)) - r
+
+    return sdf
+
+
+def union(*shapes):
+    return lambda x, y: min(s(x, y) for s in shapes)
+
+
+def subtract(shape, hole):
+    return lambda x, y: max(shape(x, y), -hole(x, y))
+
+
+def inset(shape, amount):
+    return lambda x, y: shape(x, y) + amount
+
+
+def gear(cx, cy, body_r, tooth_len, teeth, tooth_w, hole_r):
+    parts = [circle(cx, cy, body_r)]
+    for i in range(teeth):
+        a = 2 * math.pi * i / teeth
+        mid = body_r + tooth_len / 2 - 0.5
+        parts.append(rounded_box(cx + mid * math.cos(a), cy + mid * math.sin(a),
+                                 tooth_len / 2 + 0.5, tooth_w / 2, 1.0, a))
+    return subtract(union(*parts), circle(cx, cy, hole_r))
+
+
+# ---- paints: RGBA in 0..1 ---------------------------------------------------
+
+def hex_rgba(text, alpha=1.0):
+    text = text.lstrip("#")
+    return tuple(int(text[i:i + 2], 16) / 255.0 for i in (0, 2, 4)) + (alpha,)
+
+
+def solid(colour):
+    return lambda x, y: colour
+
+
+def mix(a, b, t):
+    t = max(0.0, min(1.0, t))
+    return tuple(p + (q - p) * t for p, q in zip(a, b))
+
+
+def linear(x0, y0, c0, x1, y1, c1):
+    vx, vy = x1 - x0, y1 - y0
+    length2 = vx * vx + vy * vy
+    return lambda x, y: mix(c0, c1, ((x - x0) * vx + (y - y0) * vy) / length2)
+
+
+def radial(cx, cy, r, c0, c1):
+    return lambda x, y: mix(c0, c1, math.hypot(x - cx, y - cy) / r)
+
+
+# ---- rendering --------------------------------------------------------------
+
+def render(layers):
+    """layers: (shape, paint) pairs, painted back to front with 'over'."""
+    pixels = bytearray()
+    step = 1.0 / SUPERSAMPLE
+    count = SUPERSAMPLE * SUPERSAMPLE
+    for py in range(SIZE):
+        for px in range(SIZE):
+            acc = [0.0, 0.0, 0.0, 0.0]  # premultiplied
+            for sy in range(SUPERSAMPLE):
+                y = py + (sy + 0.5) * step
+                for sx in range(SUPERSAMPLE):
+                    x = px + (sx + 0.5) * step
+                    r = g = b = a = 0.0
+                    for shape, paint in layers:
+                        if shape(x, y) <= 0.0:
+                            cr, cg, cb, ca = paint(x, y)
+                            keep = 1.0 - ca
+                            r, g, b = cr * ca + r * keep, cg * ca + g * keep, cb * ca + b * keep
+                            a = ca + a * keep
+                    acc[0] += r
+                    acc[1] += g
+                    acc[2] += b
+                    acc[3] += a
+            alpha = acc[3] / count
+            if alpha <= 0.0:
+                pixels += b"\0\0\0\0"
+                continue
+            # Straight (not premultiplied) alpha, as PNG stores it.
+            pixels += bytes(round(min(1.0, c / count / alpha) * 255) for c in acc[:3])
+            pixels.append(round(alpha * 255))
+    return bytes(pixels)
+
+
+def write_png(path, rgba):
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    row_bytes = SIZE * 4
+    # Filter type 0 (none) in front of every row.
+    raw = b"".join(b"\0" + rgba[y * row_bytes:(y + 1) * row_bytes] for y in range(SIZE))
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", header))
+        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
+        f.write(chunk(b"IEND", b""))
+
+
+# ---- the icons --------------------------------------------------------------
+
+def status_marker(light, mid, dark, edge):
+    ball = circle(16, 16, 13)
+    highlight = circle(12.5, 11, 5.0)
+    return [
+        (ball, solid(hex_rgba(edge))),
+        (inset(ball, 1.2), radial(11, 10, 18, hex_rgba(light), hex_rgba(dark))),
+        (inset(ball, 1.2), radial(16, 16, 11.8, hex_rgba(mid, 0.0), hex_rgba(dark, 0.35))),
+        (highlight, radial(12, 10, 5.5, (1.0, 1.0, 1.0, 0.85), (1.0, 1.0, 1.0, 0.0))),
+    ]
+
+
+def offline():
+    frame = rounded_box(16, 13, 14, 10, 2.5)
+    screen = rounded_box(16, 12.5, 11.5, 7.5, 1.0)
+    neck = rounded_box(16, 25, 2.5, 2.5, 0.5)
+    base = rounded_box(16, 28.5, 8, 1.5, 1.5)
+    badge = circle(24.5, 23.5, 7)
+    cross = union(capsule(21.8, 20.8, 27.2, 26.2, 1.3), capsule(27.2, 20.8, 21.8, 26.2, 1.3))
+    return [
+        (neck, linear(0, 23, hex_rgba("#8a8f94"), 0, 27, hex_rgba("#6d7276"))),
+        (base, solid(hex_rgba("#6d7276"))),
+        (frame, solid(hex_rgba("#6d7276"))),
+        (inset(frame, 1.0), linear(0, 3, hex_rgba("#b4b9bd"), 0, 23, hex_rgba("#8f9498"))),
+        (screen, linear(4, 5, hex_rgba("#d3d7da"), 28, 20, hex_rgba("#a9aeb2"))),
+        (badge, solid(hex_rgba("#ffffff"))),
+        (inset(badge, 1.2), linear(0, 17, hex_rgba("#e0554a"), 0, 30, hex_rgba("#b22a20"))),
+        (cross, solid(hex_rgba("#ffffff"))),
+    ]
+
+
+def green():
+    return status_marker("#9df28f", "#3cc33a", "#13791d", "#0d5c16")
+
+
+def red():
+    return status_marker("#ff9a8f", "#e2372b", "#96140d", "#6e0d08")
+
+
+def add():
+    plus = union(rounded_box(16, 16, 13, 4.5, 2.5), rounded_box(16, 16, 4.5, 13, 2.5))
+    return [
+        (plus, solid(hex_rgba("#1f7a31"))),
+        (inset(plus, 1.2), linear(0, 3, hex_rgba("#6fd46b"), 0, 29, hex_rgba("#2b9a3c"))),
+        (inset(plus, 2.6), linear(0, 4, hex_rgba("#ffffff", 0.35), 0, 18, hex_rgba("#ffffff", 0.0))),
+    ]
+
+
+def search():
+    lens = circle(13, 13, 10)
+    glass = circle(13, 13, 7)
+    handle = capsule(20.5, 20.5, 28.2, 28.2, 3.2)
+    shine = subtract(circle(13, 13, 5.5), circle(14.6, 14.6, 5.5))
+    return [
+        (handle, linear(20, 20, hex_rgba("#3c3f44"), 29, 29, hex_rgba("#1d1f22"))),
+        (inset(handle, 1.0), linear(20, 28, hex_rgba("#8b5a2b"), 28, 20, hex_rgba("#c1864a"))),
+        (capsule(20.5, 20.5, 22, 22, 3.2), solid(hex_rgba("#3c3f44"))),
+        (lens, linear(3, 3, hex_rgba("#6f7780"), 23, 23, hex_rgba("#30363c"))),
+        (glass, radial(10, 10, 11, hex_rgba("#e6f4ff"), hex_rgba("#7fb6e3"))),
+        (shine, solid(hex_rgba("#ffffff", 0.8))),
+    ]
+
+
+def setting():
+    wheel = gear(16, 16, 10.5, 4.2, 8, 6.4, 4.0)
+    hub = subtract(circle(16, 16, 6.6), circle(16, 16, 4.0))
+    return [
+        (wheel, solid(hex_rgba("#34414d"))),
+        (inset(wheel, 1.1), linear(4, 3, hex_rgba("#a9b8c6"), 28, 29, hex_rgba("#5b6c7c"))),
+        (hub, linear(10, 10, hex_rgba("#5b6c7c", 0.9), 22, 22, hex_rgba("#d9e2ea", 0.9))),
+    ]
+
+
+ICONS = [
+    ("offline.png", offline),
+    ("green.png", green),
+    ("add.png", add),
+    ("search.png", search),
+    ("setting.png", setting),
+    ("red.png", red),
+]
+
+
+def main():
+    os.makedirs(IMAGE_DIR, exist_ok=True)
+    for name, draw in ICONS:
+        path = os.path.join(IMAGE_DIR, name)
+        write_png(path, render(draw()))
+        print(path)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,135 @@
+#include "devsimprocess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString ipCommand()
+{
+    // ip lives in sbin, which a plain user's PATH may lack.
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("ip"));
+    if (!found.isEmpty())
+        return found;
+    return QStandardPaths::findExecutable(
+        QStringLiteral("ip"), { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin") });
+}
+
+} // namespace
+
+DevSimProcess::DevSimProcess(QObject *parent)
+    : QObject(parent), m_process(new QProcess(this)), m_directory(new QTemporaryDir)
+{
+    // Forwarded so that the simulator's complaints show in the test log.
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+DevSimProcess::~DevSimProcess()
+{
+    if (isRunning() && !stop(1000)) {
+        m_process->kill();
+        m_process->waitForFinished(1000);
+    }
+}
+
+bool DevSimProcess::harnessPresent()
+{
+    const QString ns = lanNamespace();
+    return !ns.isEmpty() && QFileInfo::exists(QStringLiteral("/run/netns/") + ns) && !ipCommand().isEmpty();
+}
+
+QString DevSimProcess::lanNamespace()
+{
+    return qEnvironmentVariable("VARNITT_LAN_NS");
+}
+
+bool DevSimProcess::start(const QStringList &arguments, int timeoutMs)
+{
+    if (isRunning()) {
+        m_error = QStringLiteral("already running");
+        return false;
+    }
+    if (!m_directory->isValid()) {
+        m_error = QStringLiteral("no temporary directory: ") + m_directory->errorString();
+        return false;
+    }
+    QFile::remove(recordPath());
+    m_process->start(ipCommand(),
+        QStringList {
+            QStringLiteral("netns"), QStringLiteral("exec"), lanNamespace(), QStringLiteral(VARNITT_DEVSIM) }
+            + arguments + QStringList { QStringLiteral("--record"), recordPath() });
+    if (!m_process->waitForStarted(timeoutMs)) {
+        m_error = QStringLiteral("cannot start: ") + m_process->errorString();
+        return false;
+    }
+    QByteArray output;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!output.contains("ready\n")) {
+        if (m_process->state() != QProcess::Running
+            || !m_process->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+            m_error = QStringLiteral("no \"ready\" from the simulator; it printed: ")
+                + QString::fromLocal8Bit(output + m_process->readAllStandardOutput());
+            m_process->kill();
+            m_process->waitForFinished(1000);
+            return false;
+        }
+        output += m_process->readAllStandardOutput();
+    }
+    return true;
+}
+
+bool DevSimProcess::stop(int timeoutMs)
+{
+    if (!isRunning())
+        return m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+    m_process->terminate();
+    if (!m_process->waitForFinished(timeoutMs)) {
+        m_error = QStringLiteral("did not stop on SIGTERM");
+        return false;
+    }
+    return m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+}
+
+bool DevSimProcess::isRunning() const
+{
+    return m_process->state() != QProcess::NotRunning;
+}
+
+QString DevSimProcess::recordPath() const
+{
+    return m_directory->filePath(QStringLiteral("received.jsonl"));
+}
+
+QList<RecordedDatagram> DevSimProcess::recorded() const
+{
+    QList<RecordedDatagram> datagrams;
+    QFile file(recordPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return datagrams;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    // The last element is empty or a line still being written.
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QJsonObject line = QJsonDocument::fromJson(lines.at(i)).object();
+        RecordedDatagram datagram;
+        datagram.timeMs = line.value(QLatin1String("t")).toDouble(-1);
+        datagram.source = QHostAddress(line.value(QLatin1String("src")).toString());
+        datagram.port = static_cast<quint16>(line.value(QLatin1String("port")).toInt());
+        datagram.destination = QHostAddress(line.value(QLatin1String("dst")).toString());
+        datagram.ttl = line.value(QLatin1String("ttl")).toInt(-1);
+        datagram.bytes = QByteArray::fromBase64(line.value(QLatin1String("bytes")).toString().toLatin1());
+        datagrams.append(datagram);
+    }
+    return datagrams;
+}
+
+bool DevSimProcess::waitForRecorded(int count, int timeoutMs) const
+{
+    return QTest::qWaitFor([this, count] { return recorded().size() >= count; }, timeoutMs);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+class QTemporaryDir;
+
+// One datagram as the simulator received it.
+struct RecordedDatagram {
+    double timeMs = 0;
+    QHostAddress source;
+    quint16 port = 0;
+    QHostAddress destination;
+    int ttl = -1;
+    QByteArray bytes;
+};
+
+// Runs varnitt-devsim in the device namespace that tests/netns/lan.sh built,
+// recording everything it receives into a file of its own.
+class DevSimProcess : public QObject {
+    Q_OBJECT
+
+public:
+    explicit DevSimProcess(QObject *parent = nullptr);
+    ~DevSimProcess() override;
+
+    // True when running under lan.sh, so a test can skip elsewhere.
+    static bool harnessPresent();
+    static QString lanNamespace();
+
+    // Starts the simulator with these arguments plus --record and waits for "ready".
+    bool start(const QStringList &arguments = {}, int timeoutMs = 5000);
+    // Sends SIGTERM and waits; true when the simulator exited with code 0.
+    bool stop(int timeoutMs = 3000);
+    bool isRunning() const;
+    QString errorString() const
+    {
+        return m_error;
+    }
+
+    QString recordPath() const;
+    QList<RecordedDatagram> recorded() const;
+    // Runs the event loop until at least count datagrams are recorded.
+    bool waitForRecorded(int count, int timeoutMs = 3000) const;
+
+private:
+    QProcess *m_process;
+    std::unique_ptr<QTemporaryDir> m_directory;
+    QString m_error;
+};

@@ -1,0 +1,615 @@
+// Message building and parsing, reply dispatch and the device table rows.
+// Builds a MainWindow, which opens sockets: run it only through the empty-namespace wrapper.
+
+#include "audiodevice.h"
+#include "encoding.h"
+#include "mainwindow.h"
+#include "networkconfig.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QNetworkInterface>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <climits>
+
+namespace {
+
+// Collects the debug lines written while it lives.
+class LogCapture {
+public:
+    LogCapture() : previous(qInstallMessageHandler(&LogCapture::collect))
+    {
+        collected().clear();
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(previous);
+    }
+    QStringList lines() const
+    {
+        return collected();
+    }
+
+private:
+    static QStringList &collected()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static void collect(QtMsgType, const QMessageLogContext &, const QString &text)
+    {
+        collected().append(text);
+    }
+    QtMessageHandler previous;
+};
+
+const QString recordAddress = QStringLiteral("<row record address>");
+const QString deviceLine = QStringLiteral(R"("Name" , 6 , true , "198.51.100.7" , "255.255.255.0" , )"
+                                          R"("198.51.100.254" , "02:00:00:00:00:01")");
+const QString pendingText = QStringLiteral("config device(02:00:00:00:00:01) network parameter...");
+
+// A complete search reply; rows change or drop members of it.
+QJsonObject reply(const QJsonObject &overrides = {}, const QStringList &removed = {})
+{
+    QJsonObject object {
+        { "request", false },
+        { "command", "search" },
+        { "vendor_devtype_name", "SA-100" },
+        { "custom_devtype_name", "Ceiling" },
+        { "user_devtype_name", "Lobby speaker" },
+        { "dev_status", 6 },
+        { "dhcp", true },
+        { "ipaddr", "198.51.100.7" },
+        { "subnet_mask", "255.255.255.0" },
+        { "gateway", "198.51.100.254" },
+        { "macaddr", "02:00:00:00:00:01" },
+        { "http_Port", 8080 },
+        { "user_account", "1001" },
+        { "display_name", "Name" },
+        { "sip_port", 5060 },
+    };
+    for (const QString &key : removed)
+        object.remove(key);
+    for (auto it = overrides.begin(); it != overrides.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+QString replyText(const QJsonObject &overrides = {}, const QStringList &removed = {})
+{
+    return QString::fromUtf8(QJsonDocument(reply(overrides, removed)).toJson(QJsonDocument::Compact));
+}
+
+QVariantMap recordValues(const AudioDevice &d)
+{
+    return { { "sipAccount", d.sipAccount }, { "sipPort", d.sipPort }, { "displayName", d.displayName },
+        { "vendorTypeName", d.vendorTypeName }, { "typeName", d.typeName }, { "status", d.status },
+        { "dhcp", d.dhcp }, { "ipAddr", d.ipAddr }, { "subnetMask", d.subnetMask }, { "gateway", d.gateway },
+        { "macAddr", d.macAddr }, { "httpPort", d.httpPort } };
+}
+
+// The record that reply() describes.
+QVariantMap replyValues()
+{
+    return { { "sipAccount", "1001" }, { "sipPort", 5060 }, { "displayName", "Name" },
+        { "vendorTypeName", "SA-100" }, { "typeName", "Lobby speaker" }, { "status", 6 }, { "dhcp", true },
+        { "ipAddr", "198.51.100.7" }, { "subnetMask", "255.255.255.0" }, { "gateway", "198.51.100.254" },
+        { "macAddr", "02:00:00:00:00:01" }, { "httpPort", 8080 } };
+}
+
+void fillConfig(NetworkConfig &config, bool dhcp, const QString &ip, const QString &mask,
+    const QString &gateway, const QString &mac, int port)
+{
+    config.dhcp = dhcp;
+    config.ipAddr = ip;
+    config.subnetMask = mask;
+    config.gateway = gateway;
+    config.macAddr = mac;
+    config.httpPort = port;
+}
+
+QByteArray configNetText(const QByteArray &dhcp, const QByteArray &gateway, int port, const QByteArray &ip,
+    const QByteArray &mac, const QByteArray &mask)
+{
+    return "{\n    \"command\": \"config_net\",\n    \"dhcp\": " + dhcp + ",\n    \"gateway\": \"" + gateway
+        + "\",\n    \"http_port\": " + QByteArray::number(port) + ",\n    \"ipaddr\": \"" + ip
+        + "\",\n    \"macaddr\": \"" + mac + "\",\n    \"multicast\": true,\n    \"request\": true,\n"
+        + "    \"subnet_mask\": \"" + mask + "\"\n}\n";
+}
+
+} // namespace
+
+class TestMessages : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void searchRequest();
+    void configNetRequest_data();
+    void configNetRequest();
+    void encoding_data();
+    void encoding();
+    void parseSearchResponse_data();
+    void parseSearchResponse();
+    void parseResponse_data();
+    void parseResponse();
+    void searchReplyAddsRow();
+    void rowCellText_data();
+    void rowCellText();
+    void duplicateMac_data();
+    void duplicateMac();
+    void configNetReply_data();
+    void configNetReply();
+    void audioDeviceCopy();
+
+private:
+    AudioDevice *rowRecord(int row) const
+    {
+        return static_cast<AudioDevice *>(table->item(row, 0)->data(Qt::UserRole).value<void *>());
+    }
+
+    MainWindow *window = nullptr;
+    QTableWidget *table = nullptr;
+    QLabel *statusLabel = nullptr;
+};
+
+void TestMessages::initTestCase()
+{
+    // A window opened on a real network would join the discovery group there.
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        if (iface.flags().testFlag(QNetworkInterface::IsUp)
+            && !iface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            QSKIP("needs an empty network namespace (run it through ctest)");
+    }
+}
+
+void TestMessages::init()
+{
+    LogCapture quiet;
+    window = new MainWindow;
+    table = window->findChild<QTableWidget *>(QStringLiteral("tableWidgetDevList"));
+    QVERIFY(table);
+    const QList<QLabel *> labels
+        = window->findChild<QStatusBar *>(QStringLiteral("statusbar"))->findChildren<QLabel *>();
+    QCOMPARE(labels.size(), 1);
+    statusLabel = labels.first();
+}
+
+void TestMessages::cleanup()
+{
+    LogCapture quiet;
+    delete window;
+    window = nullptr;
+}
+
+void TestMessages::searchRequest()
+{
+    const QByteArray expected("{\n    \"command\": \"search\",\n    \"delay_max\": 500,\n"
+                              "    \"multicast\": true,\n    \"request\": true\n}\n");
+    QCOMPARE(expected.size(), 94);
+    QCOMPARE(MainWindow::searchRequestBytes(), expected);
+    // No discovery socket in an empty namespace: nothing to send on.
+    QVERIFY(!window->sendSearchRequest());
+}
+
+void TestMessages::configNetRequest_data()
+{
+    QTest::addColumn<bool>("dhcp");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("gateway");
+    QTest::addColumn<QString>("mac");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("payload");
+
+    const QByteArray fixed
+        = configNetText("false", "198.51.100.254", 80, "198.51.100.7", "02:00:00:00:00:01", "255.255.255.0");
+    QTest::newRow("static address") << false << "198.51.100.7"
+                                    << "255.255.255.0"
+                                    << "198.51.100.254"
+                                    << "02:00:00:00:00:01" << 80 << fixed << fixed;
+    const QByteArray dhcp
+        = configNetText("true", "198.51.100.254", 0, "198.51.100.7", "AA:BB", "255.255.255.0");
+    QTest::newRow("dhcp, port 0") << true << "198.51.100.7"
+                                  << "255.255.255.0"
+                                  << "198.51.100.254"
+                                  << "AA:BB" << 0 << dhcp << dhcp;
+    // Editor texts go out as composed, incomplete ones included.
+    const QByteArray partial = configNetText("false", "", 65535, "192.168.1.", "AA:BB", "...");
+    QTest::newRow("partial editors") << false << "192.168.1."
+                                     << "..."
+                                     << ""
+                                     << "AA:BB" << 65535 << partial << partial;
+    const QByteArray chinese
+        = configNetText("false", "198.51.100.254", 80, "198.51.100.7", "中文", "255.255.255.0");
+    QByteArray gbk = chinese;
+    gbk.replace("中文", "\xD6\xD0\xCE\xC4");
+    QTest::newRow("non-ASCII mac") << false << "198.51.100.7"
+                                   << "255.255.255.0"
+                                   << "198.51.100.254"
+                                   << "中文" << 80 << chinese << gbk;
+}
+
+void TestMessages::configNetRequest()
+{
+    QFETCH(bool, dhcp);
+    QFETCH(QString, ip);
+    QFETCH(QString, mask);
+    QFETCH(QString, gateway);
+    QFETCH(QString, mac);
+    QFETCH(int, port);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, payload);
+
+    NetworkConfig config;
+    fillConfig(config, dhcp, ip, mask, gateway, mac, port);
+    const QByteArray bytes = MainWindow::configNetRequestBytes(config);
+    QCOMPARE(bytes, text);
+    QCOMPARE(encodeGBK(QString::fromUtf8(bytes)), payload);
+
+    LogCapture quiet;
+    window->sendConfigNetRequest(config);
+    QCOMPARE(statusLabel->text(), "config device(" + mac + ") network parameter...");
+}
+
+void TestMessages::encoding_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("gbk");
+
+    QTest::newRow("empty") << QString() << QByteArray();
+    QTest::newRow("ASCII") << "198.51.100.7 AA:BB" << QByteArray("198.51.100.7 AA:BB");
+    QTest::newRow("Chinese") << "中文" << QByteArray("\xD6\xD0\xCE\xC4");
+    QTest::newRow("mixed") << "会议室 A1" << QByteArray("\xBB\xE1\xD2\xE9\xCA\xD2 A1");
+}
+
+void TestMessages::encoding()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, gbk);
+    QCOMPARE(encodeGBK(text), gbk);
+    QCOMPARE(reencodeGB18030(text), text);
+}
+
+void TestMessages::parseSearchResponse_data()
+{
+    QTest::addColumn<QJsonObject>("overrides");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<int>("result");
+    // Members checked after the call; the others are not looked at.
+    QTest::addColumn<QVariantMap>("expected");
+
+    QTest::newRow("complete, user type wins") << QJsonObject() << QStringList() << 0 << replyValues();
+    QTest::newRow("only custom type") << QJsonObject() << QStringList { "user_devtype_name" } << 0
+                                      << QVariantMap { { "typeName", "Ceiling" } };
+    QTest::newRow("only user type") << QJsonObject() << QStringList { "custom_devtype_name" } << 0
+                                    << QVariantMap { { "typeName", "Lobby speaker" } };
+    QTest::newRow("empty user type wins") << QJsonObject { { "user_devtype_name", "" } } << QStringList() << 0
+                                          << QVariantMap { { "typeName", "" } };
+
+    const std::pair<const char *, int> missing[] = {
+        { "vendor_devtype_name", -1 },
+        { "dev_status", -3 },
+        { "dhcp", -4 },
+        { "ipaddr", -5 },
+        { "subnet_mask", -6 },
+        { "gateway", -7 },
+        { "macaddr", -8 },
+        { "http_Port", -9 },
+        { "user_account", -10 },
+        { "display_name", -11 },
+        { "sip_port", -12 },
+    };
+    for (const auto &[key, code] : missing)
+        QTest::addRow("missing %s", key) << QJsonObject() << QStringList { key } << code << QVariantMap();
+    QTest::newRow("missing both type names")
+        << QJsonObject() << QStringList { "custom_devtype_name", "user_devtype_name" } << -2
+        << QVariantMap { { "vendorTypeName", "SA-100" } };
+    QTest::newRow("first missing wins")
+        << QJsonObject() << QStringList { "vendor_devtype_name", "dhcp", "sip_port" } << -1
+        << QVariantMap { { "typeName", "" } };
+    QTest::newRow("earlier members kept")
+        << QJsonObject() << QStringList { "gateway", "display_name" } << -7
+        << QVariantMap { { "ipAddr", "198.51.100.7" }, { "subnetMask", "255.255.255.0" }, { "macAddr", "" } };
+    QTest::newRow("http_port lower case")
+        << QJsonObject { { "http_port", 8080 } } << QStringList { "http_Port" } << -9 << QVariantMap();
+
+    QTest::newRow("dhcp 1") << QJsonObject { { "dhcp", 1 } } << QStringList() << 0
+                            << QVariantMap { { "dhcp", false } };
+    QTest::newRow("dhcp \"true\"") << QJsonObject { { "dhcp", "true" } } << QStringList() << 0
+                                   << QVariantMap { { "dhcp", false } };
+    QTest::newRow("status \"2\"") << QJsonObject { { "dev_status", "2" } } << QStringList() << 0
+                                  << QVariantMap { { "status", 0 } };
+    QTest::newRow("status true") << QJsonObject { { "dev_status", true } } << QStringList() << 0
+                                 << QVariantMap { { "status", 0 } };
+    QTest::newRow("status null") << QJsonObject { { "dev_status", QJsonValue::Null } } << QStringList() << 0
+                                 << QVariantMap { { "status", 0 } };
+    QTest::newRow("status -1") << QJsonObject { { "dev_status", -1 } } << QStringList() << 0
+                               << QVariantMap { { "status", -1 } };
+    QTest::newRow("status -0.0") << QJsonObject { { "dev_status", -0.0 } } << QStringList() << 0
+                                 << QVariantMap { { "status", 0 } };
+    QTest::newRow("sip port 5060.5") << QJsonObject { { "sip_port", 5060.5 } } << QStringList() << 0
+                                     << QVariantMap { { "sipPort", 0 } };
+    QTest::newRow("http port 1e300") << QJsonObject { { "http_Port", 1e300 } } << QStringList() << 0
+                                     << QVariantMap { { "httpPort", 0 } };
+    QTest::newRow("http port -1e300")
+        << QJsonObject { { "http_Port", -1e300 } } << QStringList() << 0 << QVariantMap { { "httpPort", 0 } };
+    QTest::newRow("http port 2147483648") << QJsonObject { { "http_Port", 2147483648.0 } } << QStringList()
+                                          << 0 << QVariantMap { { "httpPort", 0 } };
+    QTest::newRow("http port -2147483649") << QJsonObject { { "http_Port", -2147483649.0 } } << QStringList()
+                                           << 0 << QVariantMap { { "httpPort", 0 } };
+    QTest::newRow("int range ends") << QJsonObject {
+        { "http_Port", double(INT_MAX) }, { "sip_port", double(INT_MIN) }
+    } << QStringList() << 0 << QVariantMap { { "httpPort", INT_MAX }, { "sipPort", INT_MIN } };
+    QTest::newRow("text members of other types")
+        << QJsonObject { { "ipaddr", 5 }, { "display_name", QJsonValue::Null },
+               { "vendor_devtype_name", QJsonArray { "x" } }, { "macaddr", QJsonObject() },
+               { "user_account", true } }
+        << QStringList() << 0
+        << QVariantMap { { "ipAddr", "" }, { "displayName", "" }, { "vendorTypeName", "" }, { "macAddr", "" },
+               { "sipAccount", "" } };
+    QTest::newRow("user type of other type wins") << QJsonObject { { "user_devtype_name", 7 } }
+                                                  << QStringList() << 0 << QVariantMap { { "typeName", "" } };
+}
+
+void TestMessages::parseSearchResponse()
+{
+    QFETCH(QJsonObject, overrides);
+    QFETCH(QStringList, removed);
+    QFETCH(int, result);
+    QFETCH(QVariantMap, expected);
+
+    AudioDevice device;
+    LogCapture log;
+    QCOMPARE(window->parseSearchResponse(reply(overrides, removed), &device), result);
+    QCOMPARE(log.lines(), QStringList { "parseSearchResponse" });
+    const QVariantMap actual = recordValues(device);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(it.key() + '=' + actual.value(it.key()).toString(), it.key() + '=' + it.value().toString());
+}
+
+void TestMessages::parseResponse_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("rows");
+
+    const QStringList accepted { "false", "\"search\"", "parseSearchResponse", deviceLine, recordAddress };
+    QTest::newRow("not JSON") << R"({"request": false,)" << QStringList() << 0;
+    QTest::newRow("array") << "[" + replyText() + "]" << QStringList() << 0;
+    QTest::newRow("empty") << QString() << QStringList() << 0;
+    QTest::newRow("bare string") << R"("search")" << QStringList() << 0;
+    QTest::newRow("no request") << replyText({}, { "request" }) << QStringList { "request not found!" } << 0;
+    QTest::newRow("request true") << replyText({ { "request", true } }) << QStringList { "true" } << 0;
+    QTest::newRow("own search request")
+        << QString::fromUtf8(MainWindow::searchRequestBytes()) << QStringList { "true" } << 0;
+    QTest::newRow("request \"no\"") << replyText({ { "request", "no" } }) << accepted << 1;
+    QTest::newRow("no command") << replyText({}, { "command" })
+                                << QStringList { "false", "command not found!" } << 0;
+    QTest::newRow("command 5") << replyText({ { "command", 5 } }) << QStringList { "false", "\"\"" } << 0;
+    QTest::newRow("other command") << replyText({ { "command", "Search" } })
+                                   << QStringList { "false", "\"Search\"" } << 0;
+    QTest::newRow("search reply missing member")
+        << replyText({}, { "sip_port" }) << QStringList { "false", "\"search\"", "parseSearchResponse" } << 0;
+    QTest::newRow("search reply") << replyText() << accepted << 1;
+    QTest::newRow("config_net reply")
+        << R"({"request": false, "command": "config_net"})"
+        << QStringList { "false", "\"config_net\"", "parseConfigNetResponse" } << 0;
+}
+
+void TestMessages::parseResponse()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    QFETCH(int, rows);
+
+    LogCapture log;
+    window->parseResponse(text);
+    QStringList actual = log.lines();
+    QCOMPARE(table->rowCount(), rows);
+    const int addressAt = lines.indexOf(recordAddress);
+    if (addressAt >= 0 && addressAt < actual.size()) {
+        QCOMPARE(actual.at(addressAt), QString::number(quintptr(rowRecord(0)), 16));
+        actual[addressAt] = recordAddress;
+    }
+    QCOMPARE(actual, lines);
+}
+
+void TestMessages::searchReplyAddsRow()
+{
+    LogCapture quiet;
+    window->parseResponse(replyText());
+
+    QCOMPARE(table->rowCount(), 1);
+    const QStringList texts { "1001", "Name", "Lobby speaker", "198.51.100.7", "enable", "02:00:00:00:00:01",
+        "file playing", "8080", "5060" };
+    for (int column = 0; column < texts.size(); ++column) {
+        const QTableWidgetItem *item = table->item(0, column);
+        QVERIFY(item);
+        QCOMPARE(item->text(), texts.at(column));
+        QCOMPARE(item->textAlignment(), int(Qt::AlignHCenter | Qt::AlignVCenter));
+        QCOMPARE(item->type(), int(QTableWidgetItem::Type));
+        QCOMPARE(item->icon().isNull(), column != 0);
+    }
+    // The icon must come from the embedded image, not just name a missing file.
+    QVERIFY(!table->item(0, 0)->icon().pixmap(16, 16).isNull());
+
+    const QVariant data = table->item(0, 0)->data(Qt::UserRole);
+    QCOMPARE(data.userType(), int(QMetaType::VoidStar));
+    const AudioDevice *record = rowRecord(0);
+    QVERIFY(record);
+    QCOMPARE(record->parent(), nullptr);
+    QCOMPARE(recordValues(*record), replyValues());
+
+    // Adding a row neither selects it nor makes it current.
+    QCOMPARE(table->currentRow(), -1);
+    QVERIFY(table->selectedItems().isEmpty());
+}
+
+void TestMessages::rowCellText_data()
+{
+    QTest::addColumn<QJsonObject>("overrides");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("text");
+
+    const char *const statusTexts[]
+        = { "idle", "rtp playing", "calling", "calling", "calling", "paging", "file playing" };
+    for (int status = 0; status < 7; ++status)
+        QTest::addRow("status %d", status) << QJsonObject { { "dev_status", status } } << QStringList() << 6
+                                           << QString::fromLatin1(statusTexts[status]);
+    QTest::newRow("status 7") << QJsonObject { { "dev_status", 7 } } << QStringList() << 6 << "7";
+    QTest::newRow("status -1") << QJsonObject { { "dev_status", -1 } } << QStringList() << 6 << "-1";
+    QTest::newRow("dhcp false") << QJsonObject { { "dhcp", false } } << QStringList() << 4 << "disable";
+    QTest::newRow("dhcp 1") << QJsonObject { { "dhcp", 1 } } << QStringList() << 4 << "disable";
+    QTest::newRow("both type names empty")
+        << QJsonObject { { "custom_devtype_name", "" }, { "user_devtype_name", "" } } << QStringList() << 2
+        << "SA-100";
+    // An empty user type still replaces the custom one, so the vendor's shows.
+    QTest::newRow("empty user type") << QJsonObject { { "user_devtype_name", "" } } << QStringList() << 2
+                                     << "SA-100";
+    QTest::newRow("only custom type")
+        << QJsonObject() << QStringList { "user_devtype_name" } << 2 << "Ceiling";
+    QTest::newRow("Chinese type") << QJsonObject { { "user_devtype_name", "会议室" } } << QStringList() << 2
+                                  << "会议室";
+    QTest::newRow("http port 80") << QJsonObject { { "http_Port", 80 } } << QStringList() << 7 << "80";
+    QTest::newRow("sip port fraction") << QJsonObject { { "sip_port", 5060.5 } } << QStringList() << 8 << "0";
+}
+
+void TestMessages::rowCellText()
+{
+    QFETCH(QJsonObject, overrides);
+    QFETCH(QStringList, removed);
+    QFETCH(int, column);
+    QFETCH(QString, text);
+
+    LogCapture quiet;
+    window->parseResponse(replyText(overrides, removed));
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, column)->text(), text);
+}
+
+void TestMessages::duplicateMac_data()
+{
+    QTest::addColumn<QStringList>("macs");
+    QTest::addColumn<QStringList>("listed");
+
+    QTest::newRow("same MAC twice") << QStringList { "02:00:00:00:00:01", "02:00:00:00:00:01" }
+                                    << QStringList { "02:00:00:00:00:01" };
+    QTest::newRow("case differs") << QStringList { "02:00:00:00:00:0a", "02:00:00:00:00:0A" }
+                                  << QStringList { "02:00:00:00:00:0a", "02:00:00:00:00:0A" };
+    QTest::newRow("separators differ") << QStringList { "02:00:00:00:00:01", "02-00-00-00-00-01" }
+                                       << QStringList { "02:00:00:00:00:01", "02-00-00-00-00-01" };
+    QTest::newRow("first MAC again later") << QStringList { "A", "B", "A" } << QStringList { "A", "B" };
+}
+
+void TestMessages::duplicateMac()
+{
+    QFETCH(QStringList, macs);
+    QFETCH(QStringList, listed);
+
+    // Each reply reports its own status and address, so a row shows which reply made it.
+    const QStringList statusTexts { "idle", "rtp playing", "calling" };
+    LogCapture log;
+    for (int i = 0; i < macs.size(); ++i)
+        window->parseResponse(replyText({ { "macaddr", macs.at(i) }, { "dev_status", i },
+            { "ipaddr", QStringLiteral("198.51.100.%1").arg(10 + i) } }));
+
+    QCOMPARE(table->rowCount(), listed.size());
+    for (int row = 0; row < listed.size(); ++row) {
+        const int first = macs.indexOf(listed.at(row));
+        QCOMPARE(table->item(row, 5)->text(), listed.at(row));
+        QCOMPARE(table->item(row, 3)->text(), QStringLiteral("198.51.100.%1").arg(10 + first));
+        QCOMPARE(table->item(row, 6)->text(), statusTexts.at(first));
+        QCOMPARE(rowRecord(row)->ipAddr, table->item(row, 3)->text());
+    }
+    // Only rows that were added log a record address.
+    const QStringList addresses = log.lines().filter(QRegularExpression("^[0-9a-f]+$"));
+    QCOMPARE(addresses.size(), listed.size());
+}
+
+void TestMessages::configNetReply_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("label");
+
+    const QString success = QStringLiteral("config device(AA:BB) network parameter success.");
+    QTest::newRow("mac text") << R"({"request": false, "command": "config_net", "macaddr": "AA:BB"})"
+                              << success;
+    QTest::newRow("result not read")
+        << R"({"request": false, "command": "config_net", "macaddr": "AA:BB", "result": -1})" << success;
+    QTest::newRow("request \"no\"") << R"({"request": "no", "command": "config_net", "macaddr": "AA:BB"})"
+                                    << success;
+    QTest::newRow("mac number") << R"({"request": false, "command": "config_net", "macaddr": 5})"
+                                << "config device() network parameter success.";
+    QTest::newRow("markup in mac") << R"({"request": false, "command": "config_net", "macaddr": "<b>x</b>"})"
+                                   << "config device(<b>x</b>) network parameter success.";
+    QTest::newRow("no mac") << R"({"request": false, "command": "config_net"})" << pendingText;
+    QTest::newRow("request true") << R"({"request": true, "command": "config_net", "macaddr": "AA:BB"})"
+                                  << pendingText;
+    NetworkConfig config;
+    fillConfig(config, false, "198.51.100.7", "255.255.255.0", "198.51.100.254", "02:00:00:00:00:01", 80);
+    QTest::newRow("own request echoed")
+        << QString::fromUtf8(MainWindow::configNetRequestBytes(config)) << pendingText;
+}
+
+void TestMessages::configNetReply()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, label);
+
+    LogCapture quiet;
+    NetworkConfig config;
+    fillConfig(config, false, "198.51.100.7", "255.255.255.0", "198.51.100.254", "02:00:00:00:00:01", 80);
+    window->sendConfigNetRequest(config);
+    QCOMPARE(statusLabel->text(), pendingText);
+
+    window->parseResponse(text);
+    QCOMPARE(statusLabel->text(), label);
+    // Device texts are never read as markup.
+    QCOMPARE(statusLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(table->rowCount(), 0);
+}
+
+void TestMessages::audioDeviceCopy()
+{
+    QObject owner;
+    auto *source = new AudioDevice(&owner);
+    // Distinct values everywhere, so a member copied into the wrong place shows.
+    source->sipAccount = "1001";
+    source->sipPort = 5062;
+    source->displayName = "Lobby";
+    source->vendorTypeName = "SA-100";
+    source->typeName = "Ceiling";
+    source->status = 5;
+    source->dhcp = true;
+    source->ipAddr = "198.51.100.7";
+    source->subnetMask = "255.255.255.0";
+    source->gateway = "198.51.100.254";
+    source->macAddr = "02:00:00:00:00:01";
+    source->httpPort = 8080;
+    const QVariantMap expected = recordValues(*source);
+
+    AudioDevice copy(*source);
+    delete source;
+    QCOMPARE(recordValues(copy), expected);
+    QCOMPARE(copy.parent(), nullptr);
+
+    QObject *object = &copy;
+    QCOMPARE(qobject_cast<AudioDevice *>(object), &copy);
+    QCOMPARE(qobject_cast<NetworkConfig *>(object), nullptr);
+}
+
+QTEST_MAIN(TestMessages)
+#include "tst_messages.moc"

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The simulator's command line, parsed once at start-up.
+struct SimulatorOptions {
+    enum class Outcome { Run, ExitOk, ExitError };
+
+    QStringList interfaces;
+    QString devicesFile;
+    int count = -1;
+    double dropPercent = 0;
+    bool duplicate = false;
+    bool malformed = false;
+    double incompletePercent = 0;
+    QString missingMember;
+    int firstAnswerDelayMs = -1;
+    int replyDelayMs = -1;
+    QStringList rawReplyFiles;
+    QString recordFile;
+    QString codec;
+    bool hasSeed = false;
+    quint32 seed = 0;
+    bool ignoreConfig = false;
+    bool verbose = false;
+
+    // Fills the options from arguments; on ExitOk/ExitError, message is what to print.
+    static Outcome parse(const QStringList &arguments, SimulatorOptions *options, QString *message);
+};
