@@ -60,7 +60,7 @@ try)
     install_missing
     build
     need_display
-    exec "$here/tests/netns/lan.sh" -- "$here/tools/devsim/try-it.sh" "$build_dir/bin" "$count"
+    exec "$here/tests/netns/lan.sh" -- "$here/tools/try-it.sh" "$build_dir/bin" "$count"
     ;;
 *)
     sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'

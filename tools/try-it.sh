@@ -1,0 +1,29 @@
+#!/bin/sh
+# Runs inside the app namespace that tests/netns/lan.sh built: starts the
+# simulator with COUNT devices on the LAN side, then Varnitt on the user's display.
+# Usage (through lan.sh): try-it.sh BINDIR COUNT
+set -eu
+bindir=$1
+count=$2
+
+# Under sudo, root needs the invoking user's X authority to reach the display.
+if [ -z "${XAUTHORITY:-}" ] && [ -n "${SUDO_USER:-}" ]; then
+    XAUTHORITY=$(getent passwd "$SUDO_USER" | cut -d: -f6)/.Xauthority
+    export XAUTHORITY
+fi
+
+out=$(mktemp)
+ip netns exec "$VARNITT_LAN_NS" "$bindir/varnitt-devsim" --count "$count" >"$out" &
+sim=$!
+trap 'kill "$sim" 2>/dev/null; rm -f "$out"' EXIT INT TERM
+tries=0
+until grep -q '^ready$' "$out"; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 100 ] || ! kill -0 "$sim" 2>/dev/null; then
+        echo "the device simulator did not start" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+echo "$count simulated devices are on the test network; press Search Devices in Varnitt."
+"$bindir/varnitt"
