@@ -26,9 +26,16 @@ install_missing() {
     fi
 }
 
+# build DIR [CMAKE ARGS...]
 build() {
-    cmake -S "$here" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-    cmake --build "$build_dir" -j"$(nproc)"
+    local dir=$1
+    shift
+    cmake -S "$here" -B "$dir" "$@"
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+run_tests() {
+    (cd "$1" && ctest --output-on-failure -j2 --timeout 600)
 }
 
 need_display() {
@@ -41,15 +48,18 @@ need_display() {
 case "${1:-}" in
 start)
     install_missing
-    build
+    build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     need_display
     exec "$build_dir/bin/varnitt"
     ;;
 test)
     install_missing
-    build
-    cd "$build_dir"
-    ctest --output-on-failure -j2 --timeout 600
+    build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    echo "== Test suite, normal build"
+    run_tests "$build_dir"
+    build "$here/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVARNITT_SANITIZE=ON -DVARNITT_BUILD_BENCHMARKS=OFF
+    echo "== Test suite, AddressSanitizer and UndefinedBehaviorSanitizer build"
+    run_tests "$here/build-sanitize"
     ;;
 try)
     count=${2:-25}
@@ -58,7 +68,7 @@ try)
         exit 1
     fi
     install_missing
-    build
+    build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     need_display
     exec "$here/tests/netns/lan.sh" -- "$here/tools/try-it.sh" "$build_dir/bin" "$count"
     ;;

@@ -87,6 +87,9 @@ void MainWindow::onSocketReadyRead()
         return;
     while (socket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket->receiveDatagram();
+        // A failed read would otherwise leave the datagram pending and spin here.
+        if (!datagram.isValid())
+            break;
         const QByteArray data = datagram.data();
         qDebug() << "received multicast data:" << data << " from" << datagram.senderAddress().toString()
                  << ":" << quint16(datagram.senderPort());

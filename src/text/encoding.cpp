@@ -4,11 +4,13 @@
 
 QString reencodeGB18030(const QString &text)
 {
-    QTextCodec *codec = QTextCodec::codecForName("GB18030");
+    // Looked up once: every new table row passes through here.
+    static QTextCodec *const codec = QTextCodec::codecForName("GB18030");
     return codec->toUnicode(codec->fromUnicode(text));
 }
 
 QByteArray encodeGBK(const QString &text)
 {
-    return QTextCodec::codecForName("GBK")->fromUnicode(text);
+    static QTextCodec *const codec = QTextCodec::codecForName("GBK");
+    return codec->fromUnicode(text);
 }

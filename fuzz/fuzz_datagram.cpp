@@ -1,0 +1,67 @@
+// A received datagram's bytes through the reply path of a real main window.
+
+#include "fuzzsupport.h"
+#include "mainwindow.h"
+
+#include <QNetworkInterface>
+#include <QTableWidget>
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+// Rows only ever grow; a fresh window bounds the memory over millions of inputs.
+constexpr int rowLimit = 256;
+
+MainWindow *window = nullptr;
+QTableWidget *table = nullptr;
+
+// The window opens and joins discovery sockets on every interface it can use.
+bool hasNetworkInterfaces()
+{
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        if (!iface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            return true;
+    }
+    return false;
+}
+
+void buildWindow()
+{
+    delete window;
+    QCoreApplication::sendPostedEvents();
+    window = new MainWindow;
+    table = window->findChild<QTableWidget *>(QStringLiteral("tableWidgetDevList"));
+    if (!table)
+        fuzzsupport::fail("no device table", QString());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    qInstallMessageHandler(fuzzsupport::discardMessages);
+    fuzzsupport::startApplication();
+    if (hasNetworkInterfaces()) {
+        std::fprintf(stderr,
+            "fuzz_datagram: network interfaces present; run it in an empty network namespace "
+            "(fuzz/run.sh, or tests/netns/in-empty-netns.sh)\n");
+        std::exit(2);
+    }
+    buildWindow();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > size_t(std::numeric_limits<int>::max()))
+        return 0;
+    // Decoded as the socket slot decodes a datagram.
+    window->parseResponse(QString::fromLocal8Bit(reinterpret_cast<const char *>(data), int(size)));
+    if (table->rowCount() >= rowLimit)
+        buildWindow();
+    return 0;
+}
