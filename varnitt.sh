@@ -8,7 +8,10 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build_dir="$here/build"
+fuzz_seconds=${VARNITT_FUZZ_SECONDS:-30}
 packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools xvfb xauth python3 python3-xlib iproute2 util-linux procps)
+# Only the test suite's fuzzing needs clang and its libFuzzer runtime.
+test_packages=(clang libclang-rt-14-dev)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -53,13 +56,15 @@ start)
     exec "$build_dir/bin/varnitt"
     ;;
 test)
-    install_missing
+    install_missing "${test_packages[@]}"
     build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     echo "== Test suite, normal build"
     run_tests "$build_dir"
     build "$here/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVARNITT_SANITIZE=ON -DVARNITT_BUILD_BENCHMARKS=OFF
     echo "== Test suite, AddressSanitizer and UndefinedBehaviorSanitizer build"
     run_tests "$here/build-sanitize"
+    echo "== Fuzzing, $fuzz_seconds s per target"
+    "$here/fuzz/run.sh" all "$fuzz_seconds"
     ;;
 try)
     count=${2:-25}

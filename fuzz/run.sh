@@ -22,6 +22,8 @@ target=$1
 seconds=$2
 build=${3:-$root/build-fuzz}
 [[ $seconds =~ ^[1-9][0-9]*$ ]] || usage
+# The runs happen in a directory of their own, so the build path must not be relative.
+mkdir -p "$build" && build=$(cd "$build" && pwd) || exit 1
 if [ "$target" != all ] && [[ ! " ${targets[*]} " =~ " $target " ]]; then
     usage
 fi
@@ -39,7 +41,7 @@ build_targets() {
         cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DVARNITT_FUZZ=ON \
             -DVARNITT_BUILD_TESTS=OFF -DVARNITT_BUILD_BENCHMARKS=OFF || return 1
     fi
-    cmake --build "$build" -j1 --target "$@"
+    cmake --build "$build" -j"$(nproc)" --target "$@"
 }
 
 run_one() {
@@ -88,7 +90,7 @@ run_one() {
         [ -n "$report" ] && echo "$report" | head -20
         echo "-- last lines of $log:"
         tail -n 60 "$log"
-        ls -1 "$artifacts" 2>/dev/null | sed "s|^|-- artifact: $artifacts/|"
+        grep -o 'Test unit written to .*' "$log" | sed 's/^/-- /'
         return 1
     fi
     echo "== $name passed"

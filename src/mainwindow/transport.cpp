@@ -93,7 +93,8 @@ void MainWindow::onSocketReadyRead()
         const QByteArray data = datagram.data();
         qDebug() << "received multicast data:" << data << " from" << datagram.senderAddress().toString()
                  << ":" << quint16(datagram.senderPort());
-        parseResponse(QString::fromLocal8Bit(data));
+        // With the size given, a NUL byte does not cut the datagram short.
+        parseResponse(QString::fromLocal8Bit(data.constData(), data.size()));
     }
 }
 
