@@ -44,6 +44,12 @@ QString interfaceUp()
     return QString();
 }
 
+// Decoded as the program decodes a received datagram, NUL bytes and all.
+QString datagramText(const QByteArray &bytes)
+{
+    return QString::fromLocal8Bit(bytes.constData(), bytes.size());
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -59,9 +65,7 @@ void settle()
 
 class ReplyBench {
 public:
-    ReplyBench(int batch, int repetitions, int largestTable)
-        : m_batch(batch)
-        , m_repetitions(repetitions)
+    ReplyBench(int batch, int repetitions, int largestTable) : m_batch(batch), m_repetitions(repetitions)
     {
         m_devices.generate(largestTable + batch);
         m_replies.reserve(m_devices.size());
@@ -100,7 +104,7 @@ public:
             clock.start();
             for (int i = 0; i < m_batch; ++i) {
                 const int device = int((qint64(i) * rows) / m_batch);
-                window->parseResponse(QString::fromLocal8Bit(m_replies.at(device)));
+                window->parseResponse(datagramText(m_replies.at(device)));
             }
             perReply.push_back(clock.nsecsElapsed() / 1e3 / m_batch);
             settle();
@@ -143,7 +147,7 @@ private:
     void feed(MainWindow *window, int first, int count) const
     {
         for (int i = first; i < first + count; ++i)
-            window->parseResponse(QString::fromLocal8Bit(m_replies.at(i)));
+            window->parseResponse(datagramText(m_replies.at(i)));
     }
 
     static void expectRows(MainWindow *window, int rows)
@@ -228,15 +232,16 @@ int main(int argc, char *argv[])
     }
 
     const ReplyBench bench(batch, repetitions, listedRows);
-    std::printf("Search reply path, microseconds per reply (median of %d runs of %d replies)\n", repetitions,
-        batch);
+    std::printf(
+        "Search reply path, microseconds per reply (median of %d runs of %d replies)\n", repetitions, batch);
     std::printf("%-44s %10s %18s\n", "", "per reply", "event loop after");
     std::vector<double> newCost;
     for (int rows : tableSizes) {
         double afterEvents = 0;
         newCost.push_back(bench.newDevice(rows, &afterEvents));
         std::printf("%-44s %10.1f %18.1f\n",
-            qPrintable(QStringLiteral("new device, table at %1 rows").arg(rows)), newCost.back(), afterEvents);
+            qPrintable(QStringLiteral("new device, table at %1 rows").arg(rows)), newCost.back(),
+            afterEvents);
     }
     const double listed = bench.listedDevice(listedRows);
     std::printf("%-44s %10.1f\n",

@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -74,7 +75,8 @@ rusage selfUsage()
 int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("VARNITT_LAN_NS")) {
-        std::fprintf(stderr, "varnitt-scaledriver: run only inside tests/netns/lan.sh (tools/scale-run.sh)\n");
+        std::fprintf(
+            stderr, "varnitt-scaledriver: run only inside tests/netns/lan.sh (tools/scale-run.sh)\n");
         return 1;
     }
     const QString foreign = foreignAddress();
@@ -92,9 +94,15 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
         QStringLiteral("Give up when the search has not ended after s seconds (default 900)."),
         QStringLiteral("s"));
-    parser.addOption(timeoutOption);
+    const QCommandLineOption forceBufferOption(QStringLiteral("force-receive-buffer"),
+        QStringLiteral("Set the discovery sockets' receive buffer to this many bytes with "
+                       "SO_RCVBUFFORCE, past net.core.rmem_max (needs CAP_NET_ADMIN)."),
+        QStringLiteral("bytes"));
+    parser.addOptions({ timeoutOption, forceBufferOption });
     parser.process(app);
-    const int timeoutMs = parser.value(timeoutOption).isEmpty() ? 900000 : parser.value(timeoutOption).toInt() * 1000;
+    bool timeoutOk = false;
+    const int timeoutS = parser.value(timeoutOption).toInt(&timeoutOk);
+    const int timeoutMs = (timeoutOk && timeoutS > 0 && timeoutS <= 86400 ? timeoutS : 900) * 1000;
 
     MainWindow window;
     window.show();
@@ -105,6 +113,19 @@ int main(int argc, char *argv[])
     if (!button || !table || sockets.isEmpty()) {
         std::fprintf(stderr, "varnitt-scaledriver: no search button, table or discovery socket\n");
         return 1;
+    }
+    if (parser.isSet(forceBufferOption)) {
+        bool ok = false;
+        const int bytes = parser.value(forceBufferOption).toInt(&ok);
+        for (QUdpSocket *socket : sockets) {
+            if (!ok || bytes <= 0
+                || setsockopt(
+                       int(socket->socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes)
+                    != 0) {
+                std::perror("varnitt-scaledriver: SO_RCVBUFFORCE");
+                return 1;
+            }
+        }
     }
     for (QUdpSocket *socket : sockets)
         std::printf("receive_buffer_bytes %s %d\n", qPrintable(socket->localAddress().toString()),

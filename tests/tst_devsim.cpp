@@ -332,7 +332,8 @@ void tst_DevSim::searchAnswers()
         QSKIP("too slow under the sanitizers");
 #endif
     DevSimProcess simulator;
-    QVERIFY2(simulator.start({ "--count", QString::number(devices) }, 30000), qPrintable(simulator.errorString()));
+    QVERIFY2(
+        simulator.start({ "--count", QString::number(devices) }, 30000), qPrintable(simulator.errorString()));
     Client client(firstAppAddress);
     client.send(payload);
     const QList<Reply> replies = collectFrom(client, devices, delayMax + slackMs + 300);

@@ -134,6 +134,14 @@ void TestMainWindow::columnWidthsFollowTableWidth()
     t->setColumnWidth(0, 10);
     window->resize(window->width(), 650);
     QTRY_COMPARE(t->columnWidth(0), widths.at(0));
+
+    // So does one until the next new row; a repeated reply adds none and leaves it.
+    t->setColumnWidth(1, 60);
+    addDevice("02:00:00:00:00:01");
+    QCOMPARE(t->columnWidth(1), widths.at(1));
+    t->setColumnWidth(1, 60);
+    addDevice("02:00:00:00:00:01");
+    QCOMPARE(t->columnWidth(1), 60);
 }
 
 void TestMainWindow::windowKeepsItsLimits()

@@ -65,9 +65,14 @@ QString MainWindow::deviceStatusText(int status)
     return QCoreApplication::translate("MainWindow", texts[status]);
 }
 
-int MainWindow::parseSearchResponse(const QJsonObject &object, AudioDevice *device)
+void MainWindow::logParseSearchResponse()
 {
     qDebug() << "parseSearchResponse";
+}
+
+int MainWindow::parseSearchResponse(const QJsonObject &object, AudioDevice *device)
+{
+    logParseSearchResponse();
 
     using Store = void (*)(AudioDevice *, const QJsonValue &);
     struct Field {

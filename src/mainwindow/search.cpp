@@ -67,4 +67,5 @@ void MainWindow::clearDeviceTable()
     table->clearContents();
     table->setRowCount(0);
     listedMacs.clear();
+    handledReplies.clear();
 }

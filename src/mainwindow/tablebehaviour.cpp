@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include <QEvent>
+#include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
@@ -47,9 +48,19 @@ void MainWindow::initWidgets()
 
 void MainWindow::adjustColumnWidths()
 {
-    const int width = ui->tableWidgetDevList->width();
-    for (int column = 0; column < 9; ++column)
-        ui->tableWidgetDevList->setColumnWidth(column, columnShares[column] * width / 100);
+    QTableWidget *table = ui->tableWidgetDevList;
+    const QHeaderView *header = table->horizontalHeader();
+    const int width = table->width();
+    // Every new row comes here; a column already at its width would still cost a style query.
+    const int minimum = header->minimumSectionSize();
+    const int maximum = header->maximumSectionSize();
+    for (int column = 0; column < 9; ++column) {
+        const int columnWidth = columnShares[column] * width / 100;
+        if (table->columnWidth(column) == columnWidth && columnWidth >= minimum && columnWidth <= maximum
+            && !header->isSectionHidden(column))
+            continue;
+        table->setColumnWidth(column, columnWidth);
+    }
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
