@@ -422,7 +422,7 @@ void TestMessages::parseResponse()
     QCOMPARE(table->rowCount(), rows);
     const int addressAt = lines.indexOf(recordAddress);
     if (addressAt >= 0 && addressAt < actual.size()) {
-        QCOMPARE(actual.at(addressAt), QString::number(quintptr(rowRecord(0)), 16));
+        QCOMPARE(actual.at(addressAt), QString::number(quint32(quintptr(rowRecord(0))), 16));
         actual[addressAt] = recordAddress;
     }
     QCOMPARE(actual, lines);

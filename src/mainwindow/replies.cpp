@@ -132,7 +132,8 @@ void MainWindow::addDeviceRow(const AudioDevice &device)
         item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
         item->setText(texts[column]);
         if (column == 0) {
-            qDebug().noquote() << QString::number(quintptr(record), 16);
+            // As printf's %x prints a pointer: its low 32 bits.
+            qDebug("%x", unsigned(quintptr(record)));
             item->setIcon(rowMarker);
             // The table does not own the record; the next search deletes it.
             item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void *>(record)));
