@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "ipaddress.h"
+#include "logcapture.h"
 #include "netns/devsimprocess.h"
 
 #include <QCheckBox>
@@ -18,13 +19,6 @@ namespace {
 const QByteArray searchRequest = "{\n    \"command\": \"search\",\n    \"delay_max\": 500,\n"
                                  "    \"multicast\": true,\n    \"request\": true\n}\n";
 const QStringList appAddresses { "198.51.100.1", "198.51.100.2" };
-
-QStringList capturedLines;
-
-void captureMessages(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLines.append(message);
-}
 
 QString devicesFile()
 {
@@ -120,10 +114,12 @@ QList<RecordedDatagram> TestDiscovery::requestsFrom(const QString &source, const
 
 void TestDiscovery::socketPerAddressIsLogged()
 {
-    capturedLines.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureMessages);
-    startWindow();
-    qInstallMessageHandler(previous);
+    QStringList capturedLines;
+    {
+        LogCapture log;
+        startWindow();
+        capturedLines = log.lines();
+    }
 
     const QString appInterface = qEnvironmentVariable("VARNITT_APP_IF");
     QCOMPARE(capturedLines.filter("use network interface:"),

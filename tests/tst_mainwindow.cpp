@@ -16,17 +16,7 @@
 #include <QtTest>
 
 #include "ipaddress.h"
-
-namespace {
-
-QStringList capturedLines;
-
-void captureMessages(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLines.append(message);
-}
-
-} // namespace
+#include "logcapture.h"
 
 // Receives the web addresses the window asks the desktop to open, so no browser starts.
 class UrlCatcher : public QObject {
@@ -364,18 +354,20 @@ void TestMainWindow::activationOpensWebPage()
     QDesktopServices::setUrlHandler("http", &catcher, "openUrl");
     addDevice("02:00:00:00:00:01", { { "http_Port", port } });
 
-    capturedLines.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureMessages);
-    QTableWidget *t = table();
-    // A double-click is a click followed by the double-click event.
-    const QPoint cell = t->visualItemRect(t->item(0, 3)).center();
-    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, cell);
-    QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, cell);
-    qInstallMessageHandler(previous);
+    QStringList lines;
+    {
+        LogCapture log;
+        // A double-click is a click followed by the double-click event.
+        QTableWidget *t = table();
+        const QPoint cell = t->visualItemRect(t->item(0, 3)).center();
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, cell);
+        lines = log.lines();
+    }
     QDesktopServices::unsetUrlHandler("http");
 
     QCOMPARE(catcher.urls, QList<QUrl> { QUrl(url) });
-    QVERIFY(capturedLines.contains("成功打开网页链接"));
+    QVERIFY(lines.contains("成功打开网页链接"));
     QCOMPARE(child<QLineEdit>("lineEditMACAddr")->text(), QString("02:00:00:00:00:01"));
 }
 

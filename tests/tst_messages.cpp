@@ -16,38 +16,11 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include "logcapture.h"
+
 #include <climits>
 
 namespace {
-
-// Collects the debug lines written while it lives.
-class LogCapture {
-public:
-    LogCapture() : previous(qInstallMessageHandler(&LogCapture::collect))
-    {
-        collected().clear();
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(previous);
-    }
-    QStringList lines() const
-    {
-        return collected();
-    }
-
-private:
-    static QStringList &collected()
-    {
-        static QStringList lines;
-        return lines;
-    }
-    static void collect(QtMsgType, const QMessageLogContext &, const QString &text)
-    {
-        collected().append(text);
-    }
-    QtMessageHandler previous;
-};
 
 const QString recordAddress = QStringLiteral("<row record address>");
 const QString deviceLine = QStringLiteral(R"("Name" , 6 , true , "198.51.100.7" , "255.255.255.0" , )"

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "logcapture.h"
+
 #include <csignal>
 #include <sys/resource.h>
 
@@ -15,35 +17,6 @@ namespace {
 
 const QString written = QStringLiteral("JSON data written to file successfully.");
 const QString openFailed = QStringLiteral("Failed to open file for writing.");
-
-// Collects the debug lines written while it lives.
-class LogCapture {
-public:
-    LogCapture() : previous(qInstallMessageHandler(&LogCapture::collect))
-    {
-        collected().clear();
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(previous);
-    }
-    QStringList lines() const
-    {
-        return collected();
-    }
-
-private:
-    static QStringList &collected()
-    {
-        static QStringList lines;
-        return lines;
-    }
-    static void collect(QtMsgType, const QMessageLogContext &, const QString &text)
-    {
-        collected().append(text);
-    }
-    QtMessageHandler previous;
-};
 
 // Caps the size of files this process writes, so that a write fails part way.
 class FileSizeLimit {

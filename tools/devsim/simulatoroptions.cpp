@@ -1,5 +1,7 @@
 #include "simulatoroptions.h"
 
+#include <type_traits>
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QTextCodec>
@@ -24,36 +26,27 @@ const char description[] = "Plays SIP audio devices on a LAN for Varnitt's tests
                            "before the --first-answer-delay point are answered at that point, once per\n"
                            "source address and port, without further delay.";
 
-bool readNumber(const QCommandLineParser &parser, const QCommandLineOption &option, double min, double max,
-    double *value, QString *message)
+// Reads an optional numeric option within [min, max]; whole numbers for int options.
+template<typename T>
+bool readValue(const QCommandLineParser &parser, const QCommandLineOption &option, T min, T max, T *value,
+    QString *message)
 {
     if (!parser.isSet(option))
         return true;
     bool ok = false;
-    const double number = parser.value(option).toDouble(&ok);
+    const QString text = parser.value(option);
+    T number;
+    if constexpr (std::is_integral_v<T>)
+        number = text.toInt(&ok);
+    else
+        number = text.toDouble(&ok);
     if (!ok || number < min || number > max) {
-        *message = QStringLiteral("--%1 needs a number from %2 to %3")
-                       .arg(option.names().constFirst())
-                       .arg(min)
-                       .arg(max);
-        return false;
-    }
-    *value = number;
-    return true;
-}
-
-bool readInteger(const QCommandLineParser &parser, const QCommandLineOption &option, int min, int max,
-    int *value, QString *message)
-{
-    if (!parser.isSet(option))
-        return true;
-    bool ok = false;
-    const int number = parser.value(option).toInt(&ok);
-    if (!ok || number < min || number > max) {
-        *message = QStringLiteral("--%1 needs a whole number from %2 to %3")
-                       .arg(option.names().constFirst())
-                       .arg(min)
-                       .arg(max);
+        *message
+            = QStringLiteral("--%1 needs %2 from %3 to %4")
+                  .arg(option.names().constFirst(),
+                      std::is_integral_v<T> ? QStringLiteral("a whole number") : QStringLiteral("a number"))
+                  .arg(min)
+                  .arg(max);
         return false;
     }
     *value = number;
@@ -140,11 +133,11 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
     options->ignoreConfig = parser.isSet(ignoreConfigOption);
     options->verbose = parser.isSet(verboseOption);
 
-    if (!readInteger(parser, countOption, 0, 1 << 24, &options->count, message)
-        || !readNumber(parser, dropOption, 0, 100, &options->dropPercent, message)
-        || !readNumber(parser, incompleteOption, 0, 100, &options->incompletePercent, message)
-        || !readInteger(parser, firstAnswerOption, 0, 24 * 3600 * 1000, &options->firstAnswerDelayMs, message)
-        || !readInteger(parser, replyDelayOption, 0, 24 * 3600 * 1000, &options->replyDelayMs, message))
+    if (!readValue(parser, countOption, 0, 1 << 24, &options->count, message)
+        || !readValue(parser, dropOption, 0.0, 100.0, &options->dropPercent, message)
+        || !readValue(parser, incompleteOption, 0.0, 100.0, &options->incompletePercent, message)
+        || !readValue(parser, firstAnswerOption, 0, 24 * 3600 * 1000, &options->firstAnswerDelayMs, message)
+        || !readValue(parser, replyDelayOption, 0, 24 * 3600 * 1000, &options->replyDelayMs, message))
         return Outcome::ExitError;
     if (options->count < 0)
         options->count = options->devicesFile.isEmpty() ? 1 : 0;
