@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build_dir="$here/build"
 fuzz_seconds=${VARNITT_FUZZ_SECONDS:-30}
-packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools xvfb xauth python3 python3-xlib iproute2 util-linux procps)
+packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools xvfb xauth python3 python3-xlib iproute2 util-linux procps fonts-dejavu-core)
 # Only the test suite's fuzzing needs clang and its libFuzzer runtime.
 test_packages=(clang libclang-rt-14-dev)
 
