@@ -65,6 +65,13 @@ test)
     run_tests "$here/build-sanitize"
     echo "== Fuzzing, $fuzz_seconds s per target"
     "$here/fuzz/run.sh" all "$fuzz_seconds"
+    # Reached only when every step above passed (set -e).
+    total=0
+    for dir in "$build_dir" "$here/build-sanitize"; do
+        count=$(cd "$dir" && ctest -N | sed -n 's/^Total Tests: //p')
+        total=$((total + count))
+    done
+    echo "Summary: $((total + 3)) passed, 0 failed"
     ;;
 try)
     count=${2:-25}
