@@ -59,8 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > size_t(std::numeric_limits<int>::max()))
         return 0;
-    // Decoded as the socket slot decodes a datagram.
-    window->parseResponse(QString::fromLocal8Bit(reinterpret_cast<const char *>(data), int(size)));
+    // Decoded as the socket slot decodes a datagram: up to the first NUL byte.
+    window->parseResponse(
+        QString::fromLocal8Bit(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size))));
     if (table->rowCount() >= rowLimit)
         buildWindow();
     return 0;

@@ -208,6 +208,11 @@ void TestDiscovery::badRepliesAddNoRows_data()
     QTest::newRow("malformed beside valid") << QStringList { "--count", "3", "--malformed" } << 3;
     QTest::newRow("every reply incomplete") << QStringList { "--count", "12", "--incomplete", "100" } << 0;
     QTest::newRow("half incomplete") << QStringList { "--count", "12", "--incomplete", "50" } << 6;
+    // C firmware: a reply with its string's NUL, and one with leftover bytes after the NUL.
+    QTest::newRow("NUL-terminated replies")
+        << QStringList { "--devices", devicesFile(), "--nul-terminate", "02:00:00:aa:00:01", "--nul-junk",
+               "02:00:00:aa:00:02" }
+        << 3;
 }
 
 void TestDiscovery::badRepliesAddNoRows()

@@ -211,9 +211,12 @@ QVector<HostileCase> hostileCases()
     m = mac();
     add("escaped NUL in macaddr", replyText(m + "\\u0000x"), 1, QString::fromLatin1(m) + QChar(0) + "x", 1,
         "Rogue");
-    // The datagram as a whole is not JSON, however valid its first part.
+    // The text ends at the first raw NUL, as C firmware means it to.
     m = mac();
-    add("raw NUL byte after a complete reply", replyText(m) + QByteArray("\0junk", 5), 0, m);
+    add("raw NUL byte and junk after a complete reply", replyText(m) + QByteArray("\0junk\xff", 6), 1, m, 1,
+        "Rogue");
+    m = mac();
+    add("raw NUL byte before a complete reply", QByteArray(1, '\0') + replyText(m), 0, m);
 
     const QString name = longDisplayName();
     m = mac();

@@ -93,8 +93,9 @@ void MainWindow::onSocketReadyRead()
         const QByteArray data = datagram.data();
         qDebug() << "received multicast data:" << data << " from" << datagram.senderAddress().toString()
                  << ":" << quint16(datagram.senderPort());
-        // With the size given, a NUL byte does not cut the datagram short.
-        parseResponse(QString::fromLocal8Bit(data.constData(), data.size()));
+        // The byte-array overload ends the text at the first NUL: C firmware sends its
+        // string's terminator, some with leftover buffer bytes after it.
+        parseResponse(QString::fromLocal8Bit(data));
     }
 }
 

@@ -95,6 +95,29 @@ bool DeviceSimulator::loadDevices(QString *error)
         }
         m_extras.append(file.readAll());
     }
+    return loadTrailers(error);
+}
+
+bool DeviceSimulator::loadTrailers(QString *error)
+{
+    QHash<QString, int> indexOfMac;
+    for (int i = 0; i < m_devices.size(); ++i)
+        indexOfMac.insert(m_devices.body(i).value(QLatin1String("macaddr")).toString(), i);
+    // A C string's terminator, then what an older, longer message left in the buffer.
+    const QByteArray nul(1, '\0');
+    const QByteArray nulAndJunk = nul + QByteArray("\xcd\xcd\xcd\xcd{\"request\":true}");
+    const QPair<const QStringList *, QByteArray> kinds[]
+        = { { &m_options.nulTerminated, nul }, { &m_options.nulJunk, nulAndJunk } };
+    for (const auto &kind : kinds) {
+        for (const QString &mac : *kind.first) {
+            const int index = indexOfMac.value(mac, -1);
+            if (index < 0) {
+                *error = QStringLiteral("no device has MAC address ") + mac;
+                return false;
+            }
+            m_trailers.insert(index, kind.second);
+        }
+    }
     return true;
 }
 
@@ -219,7 +242,8 @@ void DeviceSimulator::answerConfigNet(const QJsonObject &request, const QHostAdd
     reply.insert(QStringLiteral("request"), false);
     reply.insert(QStringLiteral("command"), QStringLiteral("config_net"));
     reply.insert(QStringLiteral("macaddr"), request.value(QLatin1String("macaddr")));
-    const QByteArray payload = encoded(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+    const QByteArray payload
+        = encoded(QJsonDocument(reply).toJson(QJsonDocument::Compact)) + m_trailers.value(index);
     send(payload, address, port);
     if (m_options.duplicate)
         send(payload, address, port);
@@ -237,7 +261,9 @@ void DeviceSimulator::sendScheduled(int item, const QHostAddress &address, quint
         ++m_dropped;
         return;
     }
-    const QByteArray payload = encoded(m_devices.searchReply(item));
+    QByteArray payload = encoded(m_devices.searchReply(item));
+    if (!m_trailers.isEmpty())
+        payload += m_trailers.value(item);
     send(payload, address, port);
     if (m_options.duplicate)
         send(payload, address, port);

@@ -5,6 +5,7 @@
 #include "simulatoroptions.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPair>
 #include <QRandomGenerator>
@@ -34,6 +35,7 @@ public:
 
 private:
     bool loadDevices(QString *error);
+    bool loadTrailers(QString *error);
     bool openSocket(QString *error);
     void readPendingDatagrams();
     void handleDatagram(const QNetworkDatagram &datagram);
@@ -49,6 +51,8 @@ private:
     QRandomGenerator m_random;
     DeviceTable m_devices;
     QVector<QByteArray> m_extras;
+    // Bytes some devices send after their JSON text, by device index.
+    QHash<int, QByteArray> m_trailers;
     DatagramRecorder m_recorder;
     QUdpSocket *m_socket;
     ReplyScheduler *m_scheduler;

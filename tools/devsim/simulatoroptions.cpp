@@ -95,6 +95,14 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
     const QCommandLineOption rawReplyOption(QStringLiteral("raw-reply"),
         QStringLiteral("Send the bytes of file as an extra reply to every search (repeatable)."),
         QStringLiteral("file"));
+    const QCommandLineOption nulTerminateOption(QStringLiteral("nul-terminate"),
+        QStringLiteral("The device with this MAC address ends its replies with a NUL byte, as C "
+                       "firmware does (repeatable)."),
+        QStringLiteral("mac"));
+    const QCommandLineOption nulJunkOption(QStringLiteral("nul-junk"),
+        QStringLiteral("The device with this MAC address sends a NUL byte and leftover buffer bytes "
+                       "after its replies (repeatable)."),
+        QStringLiteral("mac"));
     const QCommandLineOption recordOption(QStringLiteral("record"),
         QStringLiteral("Write one JSON line per received datagram to file."), QStringLiteral("file"));
     const QCommandLineOption codecOption(QStringLiteral("codec"),
@@ -108,7 +116,7 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
         QStringLiteral("verbose"), QStringLiteral("Log requests and replies to stderr."));
     parser.addOptions({ help, interfaceOption, devicesOption, countOption, dropOption, duplicateOption,
         malformedOption, incompleteOption, missingOption, firstAnswerOption, replyDelayOption, rawReplyOption,
-        recordOption, codecOption, seedOption, ignoreConfigOption, verboseOption });
+        nulTerminateOption, nulJunkOption, recordOption, codecOption, seedOption, ignoreConfigOption, verboseOption });
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -129,6 +137,8 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
     options->malformed = parser.isSet(malformedOption);
     options->missingMember = parser.value(missingOption);
     options->rawReplyFiles = parser.values(rawReplyOption);
+    options->nulTerminated = parser.values(nulTerminateOption);
+    options->nulJunk = parser.values(nulJunkOption);
     options->recordFile = parser.value(recordOption);
     options->ignoreConfig = parser.isSet(ignoreConfigOption);
     options->verbose = parser.isSet(verboseOption);

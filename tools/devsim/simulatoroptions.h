@@ -18,6 +18,9 @@ struct SimulatorOptions {
     int firstAnswerDelayMs = -1;
     int replyDelayMs = -1;
     QStringList rawReplyFiles;
+    // MAC addresses of the devices whose replies carry a C string's NUL, or NUL and junk.
+    QStringList nulTerminated;
+    QStringList nulJunk;
     QString recordFile;
     QString codec;
     bool hasSeed = false;
