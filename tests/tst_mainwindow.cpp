@@ -339,20 +339,38 @@ void TestMainWindow::dhcpRuleEnablesEditors()
 
 void TestMainWindow::activationOpensWebPage_data()
 {
+    QTest::addColumn<QString>("address");
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("url");
-    QTest::newRow("80") << 80 << "http://198.51.100.7";
-    QTest::newRow("8080") << 8080 << "http://198.51.100.7:8080";
-    QTest::newRow("0") << 0 << "http://198.51.100.7:0";
+    const QString ip("198.51.100.7");
+    QTest::newRow("80") << ip << 80 << "http://198.51.100.7";
+    QTest::newRow("8080") << ip << 8080 << "http://198.51.100.7:8080";
+    QTest::newRow("0") << ip << 0 << "http://198.51.100.7:0";
+    QTest::newRow("255.255.255.255") << "255.255.255.255" << 80 << "http://255.255.255.255";
+    // A device's text must never choose the site: nothing opens.
+    QTest::newRow("port 65536") << ip << 65536 << QString();
+    QTest::newRow("negative port") << ip << -1 << QString();
+    QTest::newRow("user-info") << "1.2.3.4@evil.example" << 80 << QString();
+    QTest::newRow("path and fragment") << "evil.example/login#" << 8080 << QString();
+    QTest::newRow("address and path") << "198.51.100.7/x" << 80 << QString();
+    QTest::newRow("host name") << "evil.example" << 80 << QString();
+    QTest::newRow("IPv6") << "2001:db8::1" << 80 << QString();
+    QTest::newRow("spaces") << " 198.51.100.7 " << 80 << QString();
+    QTest::newRow("empty") << "" << 80 << QString();
+    QTest::newRow("fifth octet") << "198.51.100.7.1" << 80 << QString();
+    QTest::newRow("octet 256") << "198.51.100.256" << 80 << QString();
+    QTest::newRow("three octets") << "198.51.100" << 80 << QString();
+    QTest::newRow("leading zero") << "198.51.100.07" << 80 << QString();
 }
 
 void TestMainWindow::activationOpensWebPage()
 {
+    QFETCH(QString, address);
     QFETCH(int, port);
     QFETCH(QString, url);
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("http", &catcher, "openUrl");
-    addDevice("02:00:00:00:00:01", { { "http_Port", port } });
+    addDevice("02:00:00:00:00:01", { { "ipaddr", address }, { "http_Port", port } });
 
     QStringList lines;
     {
@@ -366,8 +384,14 @@ void TestMainWindow::activationOpensWebPage()
     }
     QDesktopServices::unsetUrlHandler("http");
 
-    QCOMPARE(catcher.urls, QList<QUrl> { QUrl(url) });
-    QVERIFY(lines.contains("成功打开网页链接"));
+    if (url.isEmpty()) {
+        QCOMPARE(catcher.urls, QList<QUrl>());
+        QVERIFY(lines.contains("打开网页链接失败"));
+    } else {
+        QCOMPARE(catcher.urls, QList<QUrl> { QUrl(url) });
+        QCOMPARE(catcher.urls.first().toString(), url);
+        QVERIFY(lines.contains("成功打开网页链接"));
+    }
     QCOMPARE(child<QLineEdit>("lineEditMACAddr")->text(), QString("02:00:00:00:00:01"));
 }
 

@@ -5,7 +5,21 @@
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QHostAddress>
 #include <QUrl>
+
+namespace {
+
+// Only an address in its plain dotted-quad form may reach the browser, so a
+// device's text can never pick the site (user-info, a path, a host name).
+bool isDottedQuad(const QString &text)
+{
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol
+        && address.toString() == text;
+}
+
+} // namespace
 
 AudioDevice *MainWindow::currentDevice() const
 {
@@ -58,11 +72,16 @@ void MainWindow::on_tableWidgetDevList_itemActivated(QTableWidgetItem *)
     const AudioDevice *device = currentDevice();
     if (!device)
         return;
-    const QByteArray address = device->ipAddr.toUtf8();
-    const QString text = device->httpPort == 80
-        ? QString::asprintf("http://%s", address.constData())
-        : QString::asprintf("http://%s:%d", address.constData(), device->httpPort);
-    if (QDesktopServices::openUrl(QUrl(text, QUrl::TolerantMode)))
+    bool opened = false;
+    if (isDottedQuad(device->ipAddr) && device->httpPort >= 0 && device->httpPort <= 65535) {
+        QUrl url;
+        url.setScheme(QStringLiteral("http"));
+        url.setHost(device->ipAddr);
+        if (device->httpPort != 80)
+            url.setPort(device->httpPort);
+        opened = QDesktopServices::openUrl(url);
+    }
+    if (opened)
         qDebug() << "成功打开网页链接";
     else
         qDebug() << "打开网页链接失败";
