@@ -11,7 +11,11 @@
 #include "logcapture.h"
 
 #include <csignal>
+#include <functional>
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +47,40 @@ private:
     rlimit saved = {};
     struct sigaction savedAction = {};
 };
+
+// Runs work in a child process as an ordinary user (nobody, when this is root), so
+// that permission bits hold; returns the debug lines it logged, or a failure text.
+QStringList runUnprivileged(const std::function<void()> &work)
+{
+    int channel[2];
+    if (pipe(channel) != 0)
+        return { QStringLiteral("<no pipe>") };
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        QStringList lines;
+        {
+            LogCapture log;
+            work();
+            lines = log.lines();
+        }
+        const QByteArray bytes = lines.join(QLatin1Char('\n')).toUtf8();
+        const bool sent = write(channel[1], bytes.constData(), size_t(bytes.size())) == bytes.size();
+        _exit(sent ? 0 : 4);
+    }
+    close(channel[1]);
+    QByteArray received;
+    char buffer[4096];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        received.append(buffer, int(n));
+    close(channel[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return { QStringLiteral("<child failed: %1>").arg(status) };
+    return QString::fromUtf8(received).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
 
 QByteArray readData(const QString &name)
 {
@@ -87,6 +125,8 @@ private slots:
     void unreadableFile();
     void unwritableLocation_data();
     void unwritableLocation();
+    void readOnlyFolder_data();
+    void readOnlyFolder();
     void failedWriteKeepsOldFile();
     void reloadReplacesRecords();
     void noPathWritesNothing();
@@ -230,6 +270,50 @@ void TestSavedDeviceList::unwritableLocation()
         QCOMPARE(readFile(parent), QByteArray("plain"));
     QCOMPARE(
         QDir(dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), parentIsFile ? 1 : 0);
+}
+
+void TestSavedDeviceList::readOnlyFolder_data()
+{
+    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<QStringList>("lines");
+    // A shared install folder with a writable list: written in place.
+    QTest::newRow("writable file") << true << QStringList { written };
+    // An installed program's folder without a list: nothing to write to.
+    QTest::newRow("no file") << false << QStringList { "无法打开文件", openFailed };
+}
+
+void TestSavedDeviceList::readOnlyFolder()
+{
+    QFETCH(bool, fileExists);
+    QFETCH(QStringList, lines);
+
+    const QString folder = dir->filePath(QStringLiteral("site"));
+    const QString target = folder + QStringLiteral("/devlist.json");
+    QVERIFY(QDir().mkdir(folder));
+    if (fileExists) {
+        QVERIFY(writeFile(target, readData("devlist-two.json")));
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
+                | QFileDevice::WriteOther));
+    }
+    const QFileDevice::Permissions readAndSearch = QFileDevice::ReadOwner | QFileDevice::ExeOwner
+        | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(dir->path(), readAndSearch | QFileDevice::WriteOwner));
+    QVERIFY(QFile::setPermissions(folder, readAndSearch));
+
+    const QStringList logged = runUnprivileged([&target] {
+        SavedDeviceList list;
+        list.load(target);
+        // The list changes, so an unchanged file would show the write was skipped.
+        list.devices.append(new AudioDevice);
+    });
+    QVERIFY(QFile::setPermissions(folder, readAndSearch | QFileDevice::WriteOwner));
+
+    QCOMPARE(logged, lines);
+    QCOMPARE(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+        fileExists ? QStringList { "devlist.json" } : QStringList());
+    if (fileExists)
+        QVERIFY(readFile(target).endsWith("\"sipPort\": 0\n    }\n]\n"));
 }
 
 void TestSavedDeviceList::failedWriteKeepsOldFile()

@@ -81,8 +81,10 @@ void SavedDeviceList::save()
     const QByteArray bytes = QJsonDocument(array).toJson();
 
     // Written beside the old file and renamed over it, so a failed or
-    // interrupted write never leaves a truncated list behind.
+    // interrupted write never leaves a truncated list behind. A writable file in
+    // a folder the user may not write is written in place instead.
     QSaveFile file(filePath);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         qDebug() << "Failed to open file for writing.";
         return;
