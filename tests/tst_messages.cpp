@@ -120,8 +120,6 @@ private slots:
     void rowCellText();
     void duplicateMac_data();
     void duplicateMac();
-    void repeatedReply_data();
-    void repeatedReply();
     void configNetReply_data();
     void configNetReply();
     void audioDeviceCopy();
@@ -512,46 +510,6 @@ void TestMessages::duplicateMac()
     // Only rows that were added log a record address.
     const QStringList addresses = log.lines().filter(QRegularExpression("^[0-9a-f]+$"));
     QCOMPARE(addresses.size(), listed.size());
-}
-
-void TestMessages::repeatedReply_data()
-{
-    QTest::addColumn<QJsonObject>("overrides");
-    QTest::addColumn<QString>("line");
-
-    QTest::newRow("plain ASCII") << QJsonObject() << deviceLine;
-    QTest::newRow("quote and backslash")
-        << QJsonObject { { "display_name", R"(Hall "A\B")" } }
-        << QStringLiteral(R"("Hall \"A\\B\"" , 6 , true , "198.51.100.7" , "255.255.255.0" , )"
-                          R"("198.51.100.254" , "02:00:00:00:00:01")");
-    QTest::newRow("tab and Chinese")
-        << QJsonObject { { "display_name", "会议室\tA" }, { "gateway", "" } }
-        << QStringLiteral(R"("会议室\tA" , 6 , true , "198.51.100.7" , "255.255.255.0" , "" , )"
-                          R"("02:00:00:00:00:01")");
-    QTest::newRow("negative status, no DHCP")
-        << QJsonObject { { "dev_status", -3 }, { "dhcp", false } }
-        << QStringLiteral(R"("Name" , -3 , false , "198.51.100.7" , "255.255.255.0" , )"
-                          R"("198.51.100.254" , "02:00:00:00:00:01")");
-}
-
-void TestMessages::repeatedReply()
-{
-    QFETCH(QJsonObject, overrides);
-    QFETCH(QString, line);
-
-    // Devices send the same bytes to every request: each repeat must log what the first duplicate did.
-    const QString text = replyText(overrides);
-    const QStringList repeat { "false", "\"search\"", "parseSearchResponse", line };
-    LogCapture log;
-    for (int i = 0; i < 3; ++i)
-        window->parseResponse(text);
-
-    QCOMPARE(table->rowCount(), 1);
-    const QStringList lines = log.lines();
-    QCOMPARE(lines.size(), 13);
-    QCOMPARE(lines.mid(0, 4), repeat);
-    QCOMPARE(lines.mid(5, 4), repeat);
-    QCOMPARE(lines.mid(9, 4), repeat);
 }
 
 void TestMessages::configNetReply_data()

@@ -3,7 +3,6 @@
 #include "saveddevicelist.h"
 
 #include <QAbstractSocket>
-#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -64,7 +63,6 @@ private:
     void searchTick();
     void clearDeviceTable();
     void parseConfigNetResponse(const QJsonObject &object);
-    static void logParseSearchResponse();
     void writeToAllSockets(const QByteArray &payload);
     AudioDevice *currentDevice() const;
     void setAddressEditorsEnabled(bool enabled);
@@ -79,12 +77,6 @@ private:
 
     // MAC texts of the rows in the table, so the duplicate test does not scan every row.
     QSet<QString> listedMacs;
-    // Search replies handled since the table was emptied, by their exact text.
-    struct HandledReply {
-        QString deviceLine;
-        QString macAddr;
-    };
-    QHash<QString, HandledReply> handledReplies;
     // Loaded once: every row shows it.
     QIcon rowMarker;
 };

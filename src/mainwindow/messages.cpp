@@ -65,14 +65,9 @@ QString MainWindow::deviceStatusText(int status)
     return QCoreApplication::translate("MainWindow", texts[status]);
 }
 
-void MainWindow::logParseSearchResponse()
-{
-    qDebug() << "parseSearchResponse";
-}
-
 int MainWindow::parseSearchResponse(const QJsonObject &object, AudioDevice *device)
 {
-    logParseSearchResponse();
+    qDebug() << "parseSearchResponse";
 
     using Store = void (*)(AudioDevice *, const QJsonValue &);
     struct Field {

@@ -8,60 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace {
-
-const QLatin1String searchCommand("search");
-// Real replies are a few hundred bytes; longer ones are parsed every time.
-constexpr int maxCachedReplyLength = 2048;
-
-// Appends text as the debug stream quotes it; printable ASCII, the usual case, skips the stream.
-void appendQuoted(QString &line, const QString &text)
-{
-    for (const QChar ch : text) {
-        const ushort code = ch.unicode();
-        if (code < 0x20 || code > 0x7e || code == '"' || code == '\\') {
-            QDebug(&line).nospace() << text;
-            return;
-        }
-    }
-    line += QLatin1Char('"');
-    line += text;
-    line += QLatin1Char('"');
-}
-
-// The device line exactly as qDebug() writes these items separated by " , ".
-QString deviceLine(const AudioDevice &device)
-{
-    const QLatin1String separator(" , ");
-    QString line;
-    line.reserve(160);
-    appendQuoted(line, device.displayName);
-    line += separator;
-    line += QString::number(device.status);
-    line += separator;
-    line += device.dhcp ? QLatin1String("true") : QLatin1String("false");
-    for (const QString *text : { &device.ipAddr, &device.subnetMask, &device.gateway, &device.macAddr }) {
-        line += separator;
-        appendQuoted(line, *text);
-    }
-    return line;
-}
-
-} // namespace
-
 void MainWindow::parseResponse(const QString &text)
 {
-    // Devices answer every request with the same bytes: a repeat whose device is listed
-    // ends as it did the first time, so only its log lines are written again.
-    const auto repeated = handledReplies.constFind(text);
-    if (repeated != handledReplies.constEnd() && listedMacs.contains(repeated->macAddr)) {
-        qDebug() << false;
-        qDebug() << searchCommand;
-        logParseSearchResponse();
-        qDebug().noquote() << repeated->deviceLine;
-        return;
-    }
-
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
     if (!document.isObject())
         return;
@@ -86,15 +34,12 @@ void MainWindow::parseResponse(const QString &text)
     const QString command = commandValue.value().isString() ? commandValue.value().toString() : QString();
     qDebug() << command;
 
-    if (command == searchCommand) {
+    if (command == QLatin1String("search")) {
         AudioDevice device;
         if (parseSearchResponse(object, &device) != 0)
             return;
-        const QString line = deviceLine(device);
-        qDebug().noquote() << line;
-        // Bounded in count and size, so a sender varying its replies cannot make it grow without end.
-        if (text.size() <= maxCachedReplyLength && handledReplies.size() < 2 * listedMacs.size() + 16)
-            handledReplies.insert(text, HandledReply { line, device.macAddr });
+        qDebug() << device.displayName << "," << device.status << "," << device.dhcp << "," << device.ipAddr
+                 << "," << device.subnetMask << "," << device.gateway << "," << device.macAddr;
         // The first row with a MAC address wins; later replies never update it.
         if (listedMacs.contains(device.macAddr))
             return;

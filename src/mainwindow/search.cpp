@@ -67,5 +67,4 @@ void MainWindow::clearDeviceTable()
     table->clearContents();
     table->setRowCount(0);
     listedMacs.clear();
-    handledReplies.clear();
 }
