@@ -4,14 +4,18 @@
 #   ./varnitt.sh test         install what is missing, build, run the whole test suite
 #   ./varnitt.sh try [COUNT]  build, then start Varnitt in a private test network
 #                             against COUNT simulated devices (default 25; needs root)
+#   ./varnitt.sh package      install what is missing, build the Debian package into build/
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build_dir="$here/build"
 fuzz_seconds=${VARNITT_FUZZ_SECONDS:-30}
 packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools xvfb xauth python3 python3-xlib iproute2 util-linux procps fonts-dejavu-core)
-# Only the test suite's fuzzing needs clang and its libFuzzer runtime.
-test_packages=(clang libclang-rt-14-dev)
+# dpkg-shlibdeps (dpkg-dev) and file work out the package's Depends.
+package_packages=(dpkg-dev file)
+# Only the test suite's fuzzing needs clang and its libFuzzer runtime; its package
+# checks need the validators, lintian and man.
+test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -73,6 +77,17 @@ test)
     done
     echo "Summary: $((total + 3)) passed, 0 failed"
     ;;
+package)
+    install_missing "${package_packages[@]}"
+    # A build folder of its own, so the test build keeps its type and its tests.
+    build "$here/build-package" -DCMAKE_BUILD_TYPE=Release -DVARNITT_BUILD_TESTS=OFF -DVARNITT_BUILD_BENCHMARKS=OFF
+    rm -f "$here/build-package"/varnitt_*.deb
+    (cd "$here/build-package" && cpack)
+    deb=$(cd "$here/build-package" && echo varnitt_*.deb)
+    mkdir -p "$build_dir"
+    mv "$here/build-package/$deb" "$build_dir/$deb"
+    echo "Package: $build_dir/$deb"
+    ;;
 try)
     count=${2:-25}
     if [ "$(id -u)" -ne 0 ]; then
@@ -85,7 +100,7 @@ try)
     exec "$here/tests/netns/lan.sh" -- "$here/tools/try-it.sh" "$build_dir/bin" "$count"
     ;;
 *)
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws Varnitt's 32x32 icons into resources/images/ as RGBA PNG files.
+"""Draws Varnitt's 32x32 icons into resources/images/ and the application icon
+(48, 128 and 256 px) into packaging/icons/ as RGBA PNG files.
 
 Only the standard library is used, so the icons can be remade anywhere with
     python3 resources/draw_images.py
@@ -14,7 +15,11 @@ import zlib
 
 SIZE = 32
 SUPERSAMPLE = 8
-IMAGE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "images")
+HERE = os.path.dirname(os.path.abspath(__file__))
+IMAGE_DIR = os.path.join(HERE, "images")
+APP_ICON_DIR = os.path.join(HERE, os.pardir, "packaging", "icons")
+APP_ICON_NAME = "org.varnitt.Varnitt.png"
+APP_ICON_SIZES = (48, 128, 256)
 
 
 # ---- shapes: signed distances in pixel units -------------------------------
@@ -45,6 +50,38 @@ def capsule(x0, y0, x1, y1, r):
     def sdf(x, y):
         t = max(0.0, min(1.0, ((x - x0) * vx + (y - y0) * vy) / length2))
         return math.hypot(x - (x0 + t * vx), y - (y0 + t * vy)) - r
+
+    return sdf
+
+
+def arc(cx, cy, r, half_width, half_angle):
+    """A ring segment with round ends, opening towards +x."""
+    ends = [(cx + r * math.cos(a), cy + r * math.sin(a)) for a in (-half_angle, half_angle)]
+
+    def sdf(x, y):
+        dx, dy = x - cx, y - cy
+        if abs(math.atan2(dy, dx)) <= half_angle:
+            return abs(math.hypot(dx, dy) - r) - half_width
+        return min(math.hypot(x - ex, y - ey) for ex, ey in ends) - half_width
+
+    return sdf
+
+
+def polygon(points):
+    """A convex polygon, points in clockwise order on screen."""
+    edges = list(zip(points, points[1:] + points[:1]))
+
+    def sdf(x, y):
+        inside = -math.inf
+        nearest = math.inf
+        for (x0, y0), (x1, y1) in edges:
+            vx, vy = x1 - x0, y1 - y0
+            length = math.hypot(vx, vy)
+            # Outward normal for clockwise order with y pointing down.
+            inside = max(inside, ((x - x0) * vy - (y - y0) * vx) / length)
+            t = max(0.0, min(1.0, ((x - x0) * vx + (y - y0) * vy) / (length * length)))
+            nearest = min(nearest, math.hypot(x - (x0 + t * vx), y - (y0 + t * vy)))
+        return nearest if inside > 0.0 else inside
 
     return sdf
 
@@ -99,18 +136,20 @@ def radial(cx, cy, r, c0, c1):
 
 # ---- rendering --------------------------------------------------------------
 
-def render(layers):
-    """layers: (shape, paint) pairs, painted back to front with 'over'."""
+def render(layers, size=SIZE, supersample=SUPERSAMPLE):
+    """layers: (shape, paint) pairs, painted back to front with 'over'.
+    Shapes are drawn on a SIZE x SIZE canvas and scaled to size."""
     pixels = bytearray()
-    step = 1.0 / SUPERSAMPLE
-    count = SUPERSAMPLE * SUPERSAMPLE
-    for py in range(SIZE):
-        for px in range(SIZE):
+    scale = SIZE / size
+    step = 1.0 / supersample
+    count = supersample * supersample
+    for py in range(size):
+        for px in range(size):
             acc = [0.0, 0.0, 0.0, 0.0]  # premultiplied
-            for sy in range(SUPERSAMPLE):
-                y = py + (sy + 0.5) * step
-                for sx in range(SUPERSAMPLE):
-                    x = px + (sx + 0.5) * step
+            for sy in range(supersample):
+                y = (py + (sy + 0.5) * step) * scale
+                for sx in range(supersample):
+                    x = (px + (sx + 0.5) * step) * scale
                     r = g = b = a = 0.0
                     for shape, paint in layers:
                         if shape(x, y) <= 0.0:
@@ -132,15 +171,15 @@ def render(layers):
     return bytes(pixels)
 
 
-def write_png(path, rgba):
+def write_png(path, rgba, size=SIZE):
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
-    row_bytes = SIZE * 4
+    row_bytes = size * 4
     # Filter type 0 (none) in front of every row.
-    raw = b"".join(b"\0" + rgba[y * row_bytes:(y + 1) * row_bytes] for y in range(SIZE))
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
+    raw = b"".join(b"\0" + rgba[y * row_bytes:(y + 1) * row_bytes] for y in range(size))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
     with open(path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n")
         f.write(chunk(b"IHDR", header))
@@ -222,6 +261,22 @@ def setting():
     ]
 
 
+def app_icon():
+    tile = rounded_box(16, 16, 14.5, 14.5, 5.5)
+    speaker = union(rounded_box(7.5, 16, 2.2, 3.6, 0.8),
+                    polygon([(8.5, 12.4), (14.5, 7.5), (14.5, 24.5), (8.5, 19.6)]))
+    waves = [arc(14.5, 16, r, 1.15, math.radians(42)) for r in (5.0, 8.7, 12.4)]
+    return [
+        (tile, solid(hex_rgba("#17466e"))),
+        (inset(tile, 0.8), linear(0, 2, hex_rgba("#4aa3e8"), 0, 30, hex_rgba("#1e5f9c"))),
+        (inset(tile, 1.6), linear(0, 2, hex_rgba("#ffffff", 0.18), 0, 16, hex_rgba("#ffffff", 0.0))),
+        (speaker, solid(hex_rgba("#ffffff"))),
+        (waves[0], solid(hex_rgba("#ffffff", 0.95))),
+        (waves[1], solid(hex_rgba("#ffffff", 0.8))),
+        (waves[2], solid(hex_rgba("#ffffff", 0.6))),
+    ]
+
+
 ICONS = [
     ("offline.png", offline),
     ("green.png", green),
@@ -237,6 +292,13 @@ def main():
     for name, draw in ICONS:
         path = os.path.join(IMAGE_DIR, name)
         write_png(path, render(draw()))
+        print(path)
+    for size in APP_ICON_SIZES:
+        folder = os.path.join(APP_ICON_DIR, "%dx%d" % (size, size))
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.normpath(os.path.join(folder, APP_ICON_NAME))
+        # Fewer samples per pixel at the large sizes keep the run short.
+        write_png(path, render(app_icon(), size, max(4, SUPERSAMPLE * 32 // size)), size)
         print(path)
 
 
