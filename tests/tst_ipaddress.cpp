@@ -264,6 +264,7 @@ void TestIPAddress::setIP_data()
     refused("empty octet refused", "1..2.3");
     refused("four-digit octet refused", "1.2.3.0001");
     refused("five octets refused", "1.2.3.4.5");
+    refused("full-width digits refused", "１.２.３.４");
 }
 
 void TestIPAddress::setIP()
@@ -281,6 +282,7 @@ void TestIPAddress::setIP()
 
     editor->setIP(argument);
 
+    QEXPECT_FAIL("full-width digits refused", "setIP's pattern takes any Unicode digit", Abort);
     QCOMPARE(fieldTexts(), texts);
     QCOMPARE(editor->getIP(), ip);
     QCOMPARE(focusName(), focus);
