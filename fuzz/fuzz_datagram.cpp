@@ -3,7 +3,10 @@
 #include "fuzzsupport.h"
 #include "mainwindow.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QTableWidget>
 
 #include <cstddef>
@@ -17,6 +20,8 @@ constexpr int rowLimit = 256;
 
 MainWindow *window = nullptr;
 QTableWidget *table = nullptr;
+// The MAC column of every row, to tell a second row for the same device.
+QSet<QString> listedMacs;
 
 // The window opens and joins discovery sockets on every interface it can use.
 bool hasNetworkInterfaces()
@@ -34,6 +39,7 @@ void buildWindow()
     delete window;
     QCoreApplication::sendPostedEvents();
     window = new MainWindow;
+    listedMacs.clear();
     table = window->findChild<QTableWidget *>(QStringLiteral("tableWidgetDevList"));
     if (!table)
         fuzzsupport::fail("no device table", QString());
@@ -60,8 +66,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > size_t(std::numeric_limits<int>::max()))
         return 0;
     // Decoded as the socket slot decodes a datagram: up to the first NUL byte.
-    window->parseResponse(
-        QString::fromLocal8Bit(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size))));
+    const QString text
+        = QString::fromLocal8Bit(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
+    const int rowsBefore = table->rowCount();
+    window->parseResponse(text);
+    const int added = table->rowCount() - rowsBefore;
+    if (added > 1)
+        fuzzsupport::fail("more than one row for one datagram", text);
+    if (added == 1) {
+        const QTableWidgetItem *macItem = table->item(rowsBefore, 5);
+        const QString mac = macItem ? macItem->text() : QStringLiteral("<no item>");
+        if (listedMacs.contains(mac))
+            fuzzsupport::fail("a second row for a listed MAC", mac);
+        listedMacs.insert(mac);
+        // Parsed again only for the few inputs that add a row.
+        const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+        if (message.value(QLatin1String("request")) == QJsonValue(true))
+            fuzzsupport::fail("a row for a request", text);
+    }
     if (table->rowCount() >= rowLimit)
         buildWindow();
     return 0;

@@ -15,6 +15,25 @@ namespace {
 IPAddress *editor = nullptr;
 QLineEdit *fields[4] = {};
 
+// Four octets of one to three ASCII digits, none above 255.
+bool isDottedQuad(const QString &text)
+{
+    const QStringList octets = text.split(QLatin1Char('.'));
+    if (octets.size() != 4)
+        return false;
+    for (const QString &octet : octets) {
+        if (octet.isEmpty() || octet.size() > 3)
+            return false;
+        for (const QChar ch : octet) {
+            if (ch < QLatin1Char('0') || ch > QLatin1Char('9'))
+                return false;
+        }
+        if (octet.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
 QString fieldsJoined()
 {
     QStringList texts;
@@ -52,6 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (after != before && after != input)
         fuzzsupport::fail("getIP() is neither the old address nor the input",
             QStringLiteral("input: [%1]\nbefore: [%2]\nafter: [%3]").arg(input, before, after));
+    if (after != before && !isDottedQuad(after))
+        fuzzsupport::fail("setIP() took what is no dotted quad", QStringLiteral("input: [%1]").arg(input));
     if (!after.isEmpty() && fieldsJoined() != after)
         fuzzsupport::fail("the fields do not spell getIP()",
             QStringLiteral("input: [%1]\ngetIP: [%2]\nfields: [%3]").arg(input, after, fieldsJoined()));

@@ -71,7 +71,8 @@ run_one() {
         # Datagrams are decoded with the local encoding: make it the same on every host.
         export LC_ALL=C.UTF-8
         export ASAN_OPTIONS=detect_leaks=1
-        export LSAN_OPTIONS=suppressions=$fuzz_dir/lsan.supp:print_suppressions=0
+        # Full unwinding: Qt has no frame pointers, and the suppressions name a Qt frame.
+        export LSAN_OPTIONS=suppressions=$fuzz_dir/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0
         export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
         exec "${wrapper[@]}" "$binary" \
             -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \

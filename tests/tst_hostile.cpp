@@ -20,13 +20,15 @@ namespace {
 
 // The one well-behaved device; its reply follows the hostile datagrams of every search.
 const QString anchorMac = QStringLiteral("02:00:00:aa:bb:01");
+// Found in no other datagram, so it marks the receive log lines of the anchor's replies.
+const QString anchorVendor = QStringLiteral("Anchor vendor");
 const QStringList anchorRow { "7001", "Anchor", "ANC-1", "198.51.100.50", "enable", "02:00:00:aa:bb:01",
     "rtp playing", "8080", "5070" };
 
 QJsonObject anchorDevice()
 {
     return QJsonObject {
-        { "vendor_devtype_name", "Anchor vendor" },
+        { "vendor_devtype_name", anchorVendor },
         { "custom_devtype_name", "ANC-1" },
         { "dev_status", 1 },
         { "dhcp", true },
@@ -39,15 +41,6 @@ QJsonObject anchorDevice()
         { "display_name", "Anchor" },
         { "sip_port", 5070 },
     };
-}
-
-// The bytes the simulator sends for the anchor: its members plus the two it forces.
-QByteArray anchorReplyBytes()
-{
-    QJsonObject reply = anchorDevice();
-    reply.insert("request", false);
-    reply.insert("command", "search");
-    return QJsonDocument(reply).toJson(QJsonDocument::Compact);
 }
 
 QByteArray rogueMac(int n)
@@ -188,22 +181,9 @@ QVector<HostileCase> hostileCases()
     add("reply member nested 1000 deep", replyText(m, { { "extra", nested("[", "", "]", 1000) } }), 1, m, 1,
         "Rogue");
 
-    // Numbers that no int holds read as 0; -0.0 reads as 0 as well.
-    const struct {
-        const char *key;
-        int column;
-        const char *zero;
-    } integerMembers[] = { { "dev_status", 6, "idle" }, { "http_Port", 7, "0" }, { "sip_port", 8, "0" } };
-    for (const auto &member : integerMembers) {
-        for (const char *number : { "1e300", "-1e300", "2147483648", "-0.0" }) {
-            m = mac();
-            add(QByteArray(member.key) + ' ' + number, replyText(m, { { member.key, number } }), 1, m,
-                member.column, member.zero);
-        }
-    }
-    // Beyond double, Qt's parser gives up on the whole document.
+    // Numbers that no int holds read as 0; the other ranges are unit rows of tst_messages.
     m = mac();
-    add("http_Port 1e400", replyText(m, { { "http_Port", "1e400" } }), 0, m);
+    add("http_Port 2147483648", replyText(m, { { "http_Port", "2147483648" } }), 1, m, 7, "0");
 
     m = mac();
     add("escaped NUL in display_name", replyText(m, { { "display_name", "\"A\\u0000B\"" } }), 1, m, 1,
@@ -234,48 +214,13 @@ QVector<HostileCase> hostileCases()
     add("request twice, the last false", replyText(m, { { "request", "true" }, { "+request", "false" } }), 1,
         m);
 
-    // Only the boolean true makes a request; anything else is a reply.
-    const struct {
-        const char *name;
-        QByteArray value;
-        int rows;
-    } requestValues[] = {
-        { "request null", "null", 1 },
-        { "request 0", "0", 1 },
-        { "request 1", "1", 1 },
-        { "request string \"true\"", "\"true\"", 1 },
-        { "request array [true]", "[true]", 1 },
-        { "request object", "{\"request\":true}", 1 },
-        { "request false", "false", 1 },
-        { "request true", "true", 0 },
-        { "request missing", QByteArray(), 0 },
-    };
-    for (const auto &request : requestValues) {
-        m = mac();
-        add(request.name, replyText(m, { { "request", request.value } }), request.rows, m);
-    }
-
-    // Only the exact string "search" adds a row.
-    const struct {
-        const char *name;
-        QByteArray value;
-        int rows;
-    } commandValues[] = {
-        { "command \"search\"", "\"search\"", 1 },
-        { "command null", "null", 0 },
-        { "command number", "5", 0 },
-        { "command \"SEARCH\"", "\"SEARCH\"", 0 },
-        { "command \"search \"", "\"search \"", 0 },
-        { "command array [\"search\"]", "[\"search\"]", 0 },
-        { "command object", "{\"command\":\"search\"}", 0 },
-        { "command true", "true", 0 },
-        { "command false", "false", 0 },
-        { "command missing", QByteArray(), 0 },
-    };
-    for (const auto &command : commandValues) {
-        m = mac();
-        add(command.name, replyText(m, { { "command", command.value } }), command.rows, m);
-    }
+    // One row per outcome; the other types of "request" and "command" are unit rows of tst_messages.
+    m = mac();
+    add("request string \"true\"", replyText(m, { { "request", "\"true\"" } }), 1, m);
+    m = mac();
+    add("request true", replyText(m, { { "request", "true" } }), 0, m);
+    m = mac();
+    add("command \"SEARCH\"", replyText(m, { { "command", "\"SEARCH\"" } }), 0, m);
     // A search reply sent as config_net reports a configured device and adds no row.
     m = mac();
     add("command \"config_net\" on a search reply", replyText(m, { { "command", "\"config_net\"" } }), 0, m,
@@ -351,23 +296,6 @@ void watchMessages(QtMsgType type, const QMessageLogContext &context, const QStr
     }
     if (message.startsWith(QLatin1String("received multicast data:")))
         receivedLines.append(message);
-}
-
-// How the program's receive log line starts for these bytes.
-QString receivedPrefix(const QByteArray &bytes)
-{
-    QString prefix;
-    QDebug(&prefix) << "received multicast data:" << bytes;
-    return prefix;
-}
-
-int firstLineStartingWith(const QStringList &lines, const QString &prefix)
-{
-    for (int i = 0; i < lines.size(); ++i) {
-        if (lines.at(i).startsWith(prefix))
-            return i;
-    }
-    return -1;
 }
 
 } // namespace
@@ -489,21 +417,19 @@ QString TestHostile::runBatch(const QVector<int> &batch, Outcome *result)
 
 void TestHostile::hostileDatagram_data()
 {
-    QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<int>("extraRows");
     QTest::addColumn<QString>("mac");
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("cellText");
     QTest::addColumn<QString>("statusText");
     for (const HostileCase &hostile : hostileCases()) {
-        QTest::newRow(hostile.name.constData()) << hostile.datagram << hostile.extraRows << hostile.mac
-                                                << hostile.column << hostile.cellText << hostile.statusText;
+        QTest::newRow(hostile.name.constData())
+            << hostile.extraRows << hostile.mac << hostile.column << hostile.cellText << hostile.statusText;
     }
 }
 
 void TestHostile::hostileDatagram()
 {
-    QFETCH(QByteArray, datagram);
     QFETCH(int, extraRows);
     QFETCH(QString, mac);
     QFETCH(int, column);
@@ -536,11 +462,10 @@ void TestHostile::hostileDatagram()
     }
     QCOMPARE(anchorRows, 1);
 
-    // The datagram did arrive, and before the valid reply.
-    const int hostileLine = firstLineStartingWith(outcome.receivedLines, receivedPrefix(datagram));
-    const int anchorLine = firstLineStartingWith(outcome.receivedLines, receivedPrefix(anchorReplyBytes()));
-    QVERIFY2(hostileLine >= 0, "the datagram never reached the program");
-    QVERIFY2(anchorLine > hostileLine, "the valid reply did not follow the datagram");
+    // Every answer is the batch's datagrams and then the anchor's reply: none of them went missing.
+    const int answers = outcome.receivedLines.filter(anchorVendor).size();
+    QVERIFY(answers > 0);
+    QCOMPARE(outcome.receivedLines.size(), answers * (batches.at(batchIndex).size() + 1));
 
     if (!mac.isEmpty()) {
         QList<QStringList> macRows;

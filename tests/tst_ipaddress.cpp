@@ -3,11 +3,8 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QFocusEvent>
-#include <QFrame>
 #include <QImage>
 #include <QLineEdit>
-#include <QMetaMethod>
-#include <QMetaProperty>
 #include <QPointer>
 #include <QTest>
 
@@ -34,16 +31,6 @@ protected:
     }
 };
 
-QString styleSheetFor(const QString &bg, const QString &border, int radius)
-{
-    const QString r = QString::number(radius);
-    return "QFrame#frameIP{border:1px solid " + border + ";border-radius:" + r + "px;}"
-        + "QLabel{min-width:15px;background-color:" + bg + ";}" + "QLineEdit{background-color:" + bg
-        + ";border:none;}" + "QLineEdit#txtIP1{border-top-left-radius:" + r
-        + "px;border-bottom-left-radius:" + r + "px;}" + "QLineEdit#txtIP4{border-top-right-radius:" + r
-        + "px;border-bottom-right-radius:" + r + "px;}";
-}
-
 } // namespace
 
 class TestIPAddress : public QObject {
@@ -65,7 +52,6 @@ private slots:
     void disabledEditor();
     void byName_data();
     void byName();
-    void metaObjectInterface();
     void styleSetters_data();
     void styleSetters();
 
@@ -278,6 +264,7 @@ void TestIPAddress::setIP_data()
     refused("empty octet refused", "1..2.3");
     refused("four-digit octet refused", "1.2.3.0001");
     refused("five octets refused", "1.2.3.4.5");
+    refused("full-width digits refused", "１.２.３.４");
 }
 
 void TestIPAddress::setIP()
@@ -295,6 +282,7 @@ void TestIPAddress::setIP()
 
     editor->setIP(argument);
 
+    QEXPECT_FAIL("full-width digits refused", "setIP's pattern takes any Unicode digit", Abort);
     QCOMPARE(fieldTexts(), texts);
     QCOMPARE(editor->getIP(), ip);
     QCOMPARE(focusName(), focus);
@@ -439,47 +427,6 @@ void TestIPAddress::byName()
     QCOMPARE(fieldTexts().join('.'), ip);
 }
 
-void TestIPAddress::metaObjectInterface()
-{
-    const QMetaObject &meta = IPAddress::staticMetaObject;
-    QCOMPARE(meta.className(), "IPAddress");
-    QCOMPARE(meta.superClass(), &QWidget::staticMetaObject);
-
-    QStringList methods;
-    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
-        const QMetaMethod method = meta.method(i);
-        const char *access = method.access() == QMetaMethod::Public ? "public"
-            : method.access() == QMetaMethod::Private               ? "private"
-                                                                    : "protected";
-        const char *kind = method.methodType() == QMetaMethod::Slot ? "slot"
-            : method.methodType() == QMetaMethod::Signal            ? "signal"
-                                                                    : "method";
-        QStringList parameters;
-        for (int p = 0; p < method.parameterCount(); ++p)
-            parameters << QString("%1 %2").arg(QString(QMetaType::typeName(method.parameterType(p))),
-                QString(method.parameterNames().at(p)));
-        methods << QString("%1 %2 %3(%4)").arg(access, kind, QString(method.name()), parameters.join(", "));
-    }
-    QCOMPARE(methods,
-        QStringList({ "public slot setIP(QString ip)", "public slot clear()",
-            "public slot setBgColor(QString bgColor)", "public slot setBorderColor(QString borderColor)",
-            "public slot setBorderRadius(int borderRadius)", "private slot textChanged(QString text)" }));
-
-    QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 1);
-    const QMetaProperty ip = meta.property(meta.propertyOffset());
-    QCOMPARE(ip.name(), "ip");
-    QCOMPARE(ip.typeName(), "QString");
-    QVERIFY(ip.isReadable());
-    QVERIFY(ip.isWritable());
-    QVERIFY(!ip.hasNotifySignal());
-    QVERIFY(ip.isDesignable());
-    QVERIFY(ip.isScriptable());
-    QVERIFY(ip.isStored());
-    QVERIFY(!ip.isUser());
-    QVERIFY(!ip.isConstant());
-    QVERIFY(!ip.isFinal());
-}
-
 void TestIPAddress::styleSetters_data()
 {
     QTest::addColumn<QString>("bg");
@@ -507,14 +454,11 @@ void TestIPAddress::styleSetters()
     editor->setBorderColor(border);
     editor->setBorderRadius(radius);
 
-    const auto *frame = editor->findChild<QFrame *>("frameIP");
-    QVERIFY(frame);
-    QCOMPARE(frame->styleSheet(), styleSheetFor(bg, border, radius));
-    QVERIFY(editor->styleSheet().isEmpty());
-
     const QImage shot = editor->grab().toImage();
     const int middle = shot.height() / 2;
     QCOMPARE(shot.pixelColor(0, middle), QColor(border));
+    // A rounded corner leaves the outermost corner pixel unpainted by the border.
+    QCOMPARE(shot.pixelColor(0, 0) == QColor(border), radius == 0);
     const QLineEdit *second = field("txtIP2");
     const QPoint inField = second->mapTo(editor, QPoint(2, second->height() / 2));
     QCOMPARE(shot.pixelColor(inField), QColor(bg));
