@@ -123,8 +123,9 @@ void IPAddress::textChanged(const QString &text)
 
 void IPAddress::setIP(const QString &ip)
 {
-    QRegExp dottedQuad(
-        QStringLiteral(R"re(((2[0-4]\d|25[0-5]|[01]?\d\d?)\.){3}(2[0-4]\d|25[0-5]|[01]?\d\d?))re"));
+    // ASCII digits only: \d would also take other scripts' digits, which a device's text may carry.
+    QRegExp dottedQuad(QStringLiteral(
+        R"re(((2[0-4][0-9]|25[0-5]|[01]?[0-9][0-9]?)\.){3}(2[0-4][0-9]|25[0-5]|[01]?[0-9][0-9]?))re"));
     if (!dottedQuad.exactMatch(ip) || ip == this->ip) {
         return;
     }
