@@ -54,13 +54,13 @@ rusage selfUsage()
 
 int main(int argc, char *argv[])
 {
+    // The window sends to every usable interface.
+    testnetwork::requireTestNetwork("varnitt-scaledriver");
     if (qEnvironmentVariableIsEmpty("VARNITT_LAN_NS")) {
         std::fprintf(
             stderr, "varnitt-scaledriver: run only inside tests/netns/lan.sh (tools/scale-run.sh)\n");
         return 1;
     }
-    // The window sends to every usable interface.
-    testnetwork::requireTestNetwork("varnitt-scaledriver");
 
     qInstallMessageHandler(countingHandler);
     QApplication app(argc, argv);
