@@ -24,8 +24,9 @@ if [ "${1-}" != "--inside" ]; then
         echo "usage: $0 -- COMMAND [ARGS...]" >&2
         exit 2
     fi
-    if ! command -v ip >/dev/null 2>&1 || ! command -v nsenter >/dev/null 2>&1; then
-        echo "cannot build the test LAN here (needs iproute2's ip and util-linux's nsenter); skipping" >&2
+    if ! command -v ip >/dev/null 2>&1 || ! command -v nsenter >/dev/null 2>&1 ||
+        ! command -v setpriv >/dev/null 2>&1; then
+        echo "cannot build the test LAN here (needs iproute2 and util-linux); skipping" >&2
         exit 77
     fi
     isolate="unshare --net --pid --fork --kill-child --mount-proc"
@@ -38,6 +39,7 @@ if [ "${1-}" != "--inside" ]; then
     fi
     # Not exec'd: unshare holds back SIGINT and SIGTERM, so this shell passes them on;
     # and dies with this shell, taking everything inside along.
+    # shellcheck disable=SC2086 # the command is meant to split into words
     setpriv --pdeathsig KILL -- $isolate -- "$here/lan.sh" --inside "$@" <&0 &
     isolated=$!
     # shellcheck disable=SC2317 # called from the traps
@@ -54,6 +56,11 @@ if [ "${1-}" != "--inside" ]; then
     exit $?
 fi
 shift
+# Anywhere else the links below would be made on the host's own network.
+if [ $$ -ne 1 ]; then
+    echo "$0: --inside is for lan.sh itself" >&2
+    exit 2
+fi
 
 # From here on: PID 1 of a fresh PID namespace, in the app side's new network namespace.
 # Names need not be unique: nobody else sees these namespaces.
