@@ -241,9 +241,8 @@ void tst_DevSim::commandLine_data()
     QTest::newRow("unknown option") << QStringList { "--bogus" } << 2 << QByteArray();
     QTest::newRow("drop share over 100") << QStringList { "--drop-percent", "101" } << 2 << QByteArray();
     QTest::newRow("count not a number") << QStringList { "--count", "ten" } << 2 << QByteArray();
-    QTest::newRow("unknown member")
-        << QStringList { "--incomplete", "10", "--missing-member", "x", "--interface", "lo" } << 1
-        << QByteArray();
+    QTest::newRow("unknown member") << QStringList { "--incomplete", "10", "--missing-member", "x",
+        "--interface", "lo" } << 1 << QByteArray();
     QTest::newRow("devices file missing")
         << QStringList { "--devices", "/nonexistent/devices.json", "--interface", "lo" } << 1 << QByteArray();
     QTest::newRow("no --interface") << QStringList { "--count", "1" } << 2 << QByteArray();

@@ -122,11 +122,11 @@ bool DeviceSimulator::openSocket(QString *error)
         if (m_socket->joinMulticastGroup(discoveryGroup, iface)) {
             m_joined.append(iface.name());
             m_joinedIndexes.insert(static_cast<uint>(iface.index()));
-        }
-        else
+        } else {
             std::fprintf(stderr, "varnitt-devsim: cannot join %s on %s: %s\n",
                 qPrintable(discoveryGroup.toString()), qPrintable(iface.name()),
                 qPrintable(m_socket->errorString()));
+        }
     }
     if (m_joined.isEmpty()) {
         *error = QStringLiteral("joined the group on no interface");
