@@ -4,12 +4,12 @@
 
 #include "devicetable.h"
 #include "mainwindow.h"
+#include "netns/testnetworkguard.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QJsonDocument>
-#include <QNetworkInterface>
 #include <QTableWidget>
 
 #include <algorithm>
@@ -32,18 +32,6 @@ struct Ratio {
 };
 
 void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
-
-// Any interface up besides loopback means this is not the empty namespace it must run in.
-QString interfaceUp()
-{
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &iface : interfaces) {
-        const auto flags = iface.flags();
-        if (flags.testFlag(QNetworkInterface::IsUp) && !flags.testFlag(QNetworkInterface::IsLoopBack))
-            return iface.name();
-    }
-    return QString();
-}
 
 // Decoded as the program decodes a received datagram: up to the first NUL byte.
 QString datagramText(const QByteArray &bytes)
@@ -190,14 +178,8 @@ int readCount(const QCommandLineParser &parser, const QCommandLineOption &option
 
 int main(int argc, char *argv[])
 {
-    const QString offender = interfaceUp();
-    if (!offender.isEmpty()) {
-        std::fprintf(stderr,
-            "varnitt-replybench: interface %s is up; run this only in an empty network namespace "
-            "(benchmarks/run-replybench.sh does that)\n",
-            qPrintable(offender));
-        return 1;
-    }
+    // benchmarks/run-replybench.sh runs it in an empty network namespace.
+    testnetwork::requireTestNetwork("varnitt-replybench");
 
     QApplication app(argc, argv);
     QCommandLineParser parser;

@@ -3,6 +3,7 @@
 // debug lines go to stderr as usual. Started by tools/scale-run.sh inside the test LAN.
 
 #include "mainwindow.h"
+#include "netns/testnetworkguard.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -11,7 +12,6 @@
 #include <QHostAddress>
 #include <QLabel>
 #include <QLocale>
-#include <QNetworkInterface>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -24,8 +24,6 @@
 
 namespace {
 
-const QHostAddress testLan(QStringLiteral("198.51.100.0"));
-constexpr int testLanPrefix = 24;
 constexpr int pollMs = 10;
 
 qint64 receivedDatagrams = 0;
@@ -37,24 +35,6 @@ void countingHandler(QtMsgType, const QMessageLogContext &, const QString &messa
         ++receivedDatagrams;
     const QByteArray line = message.toLocal8Bit() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-}
-
-// The window sends to every usable interface: refuse anything but the test LAN's addresses.
-QString foreignAddress()
-{
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &iface : interfaces) {
-        const auto flags = iface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
-            continue;
-        const QList<QNetworkAddressEntry> entries = iface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            const QHostAddress ip = entry.ip();
-            if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isInSubnet(testLan, testLanPrefix))
-                return iface.name() + QLatin1Char(' ') + ip.toString();
-        }
-    }
-    return QString();
 }
 
 double cpuSeconds(const rusage &usage)
@@ -74,15 +54,11 @@ rusage selfUsage()
 
 int main(int argc, char *argv[])
 {
+    // The window sends to every usable interface.
+    testnetwork::requireTestNetwork("varnitt-scaledriver");
     if (qEnvironmentVariableIsEmpty("VARNITT_LAN_NS")) {
         std::fprintf(
             stderr, "varnitt-scaledriver: run only inside tests/netns/lan.sh (tools/scale-run.sh)\n");
-        return 1;
-    }
-    const QString foreign = foreignAddress();
-    if (!foreign.isEmpty()) {
-        std::fprintf(stderr, "varnitt-scaledriver: %s is outside the test LAN; refusing to search\n",
-            qPrintable(foreign));
         return 1;
     }
 

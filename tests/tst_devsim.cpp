@@ -1,5 +1,6 @@
 // The device simulator against real multicast between the namespaces of lan.sh.
 #include "netns/devsimprocess.h"
+#include "netns/testnetworkguard.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -224,8 +225,9 @@ private:
 
 void tst_DevSim::initTestCase()
 {
+    testnetwork::requireTestNetwork("tst_devsim");
     if (!DevSimProcess::harnessPresent())
-        QSKIP("needs the namespace LAN of tests/netns/lan.sh");
+        QFAIL("needs the namespace LAN of tests/netns/lan.sh");
     QVERIFY(m_files.isValid());
 }
 
@@ -239,10 +241,11 @@ void tst_DevSim::commandLine_data()
     QTest::newRow("unknown option") << QStringList { "--bogus" } << 2 << QByteArray();
     QTest::newRow("drop share over 100") << QStringList { "--drop-percent", "101" } << 2 << QByteArray();
     QTest::newRow("count not a number") << QStringList { "--count", "ten" } << 2 << QByteArray();
-    QTest::newRow("unknown member") << QStringList { "--incomplete", "10", "--missing-member", "x" } << 1
-                                    << QByteArray();
+    QTest::newRow("unknown member") << QStringList { "--incomplete", "10", "--missing-member", "x",
+        "--interface", "lo" } << 1 << QByteArray();
     QTest::newRow("devices file missing")
-        << QStringList { "--devices", "/nonexistent/devices.json" } << 1 << QByteArray();
+        << QStringList { "--devices", "/nonexistent/devices.json", "--interface", "lo" } << 1 << QByteArray();
+    QTest::newRow("no --interface") << QStringList { "--count", "1" } << 2 << QByteArray();
     QTest::newRow("unknown interface") << QStringList { "--interface", "nosuchif0" } << 1 << QByteArray();
 }
 

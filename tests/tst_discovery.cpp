@@ -3,6 +3,7 @@
 #include "ipaddress.h"
 #include "logcapture.h"
 #include "netns/devsimprocess.h"
+#include "netns/testnetworkguard.h"
 
 #include <QCheckBox>
 #include <QJsonDocument>
@@ -80,8 +81,9 @@ private:
 
 void TestDiscovery::initTestCase()
 {
+    testnetwork::requireTestNetwork("tst_discovery");
     if (!DevSimProcess::harnessPresent())
-        QSKIP("needs the test LAN (run through tests/netns/lan.sh)");
+        QFAIL("needs the test LAN (run through tests/netns/lan.sh)");
 }
 
 void TestDiscovery::cleanup()

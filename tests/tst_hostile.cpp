@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "netns/devsimprocess.h"
+#include "netns/testnetworkguard.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -329,8 +330,9 @@ private:
 
 void TestHostile::initTestCase()
 {
+    testnetwork::requireTestNetwork("tst_hostile");
     if (!DevSimProcess::harnessPresent())
-        QSKIP("needs the test LAN (run through tests/netns/lan.sh)");
+        QFAIL("needs the test LAN (run through tests/netns/lan.sh)");
     QVERIFY2(QTextCodec::codecForLocale()->mibEnum() == 106,
         "the expected texts assume a UTF-8 locale (LC_ALL=C.UTF-8)");
     cases = hostileCases();

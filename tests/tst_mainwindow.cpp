@@ -17,6 +17,7 @@
 
 #include "ipaddress.h"
 #include "logcapture.h"
+#include "netns/testnetworkguard.h"
 
 // Receives the web addresses the window asks the desktop to open, so no browser starts.
 class UrlCatcher : public QObject {
@@ -34,6 +35,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -71,6 +73,12 @@ private:
 
     MainWindow *window = nullptr;
 };
+
+void TestMainWindow::initTestCase()
+{
+    // Every window opens discovery sockets.
+    testnetwork::requireTestNetwork("tst_mainwindow");
+}
 
 void TestMainWindow::init()
 {

@@ -10,13 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
-#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QtTest>
 
 #include "logcapture.h"
+#include "netns/testnetworkguard.h"
 
 #include <climits>
 
@@ -137,12 +137,7 @@ private:
 void TestMessages::initTestCase()
 {
     // A window opened on a real network would join the discovery group there.
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &iface : interfaces) {
-        if (iface.flags().testFlag(QNetworkInterface::IsUp)
-            && !iface.flags().testFlag(QNetworkInterface::IsLoopBack))
-            QSKIP("needs an empty network namespace (run it through ctest)");
-    }
+    testnetwork::requireTestNetwork("tst_messages");
 }
 
 void TestMessages::init()

@@ -1,11 +1,13 @@
 #!/bin/sh
 # One search against many simulated devices on the throw-away test LAN, reporting what a
 # large site would feel: devices found, time to the last new row, CPU and peak memory.
-# Run by hand (needs root); not part of the test suite.
+# Run by hand (as root or an ordinary user: lan.sh builds the LAN either way); not part of
+# the test suite.
 # Usage: tools/scale-run.sh [BIN_DIR [COUNT [DRIVER OPTIONS...]]]
 #   BIN_DIR holds varnitt-scaledriver and varnitt-devsim (default: build/bin), COUNT is the
 #   number of simulated devices (default 10000); the rest goes to the driver, for example
-#   --force-receive-buffer 67108864 to see whether a larger socket buffer stops the drops.
+#   --force-receive-buffer 67108864 to see whether a larger socket buffer stops the drops
+#   (that one needs real root).
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,7 +25,7 @@ if [ "${1-}" != "--in-lan" ]; then
     exec "$here/../tests/netns/lan.sh" -- "$here/scale-run.sh" --in-lan "$bin" "$count" "$@"
 fi
 
-# From here on: inside lan.sh, in the app namespace.
+# From here on: inside lan.sh, on the app side.
 bin=$2
 count=$3
 shift 3
@@ -44,7 +46,7 @@ udp_counter() {
         else print $(col[name]) }' /proc/net/snmp
 }
 
-ip netns exec "$VARNITT_LAN_NS" "$bin/varnitt-devsim" --count "$count" --verbose \
+"$VARNITT_ON_LAN_SIDE" "$bin/varnitt-devsim" --interface "$VARNITT_LAN_IF" --count "$count" --verbose \
     >"$work/devsim.out" 2>"$work/devsim.err" &
 devsim=$!
 tries=0

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Runs inside the app namespace that tests/netns/lan.sh built: starts the
-# simulator with COUNT devices on the LAN side, then Varnitt on the user's display.
+# Runs on the app side of the LAN that tests/netns/lan.sh built: starts the
+# simulator with COUNT devices on the device side, then Varnitt on the user's display.
 # Usage (through lan.sh): try-it.sh BINDIR COUNT
 set -eu
 bindir=$1
@@ -13,7 +13,7 @@ if [ -z "${XAUTHORITY:-}" ] && [ -n "${SUDO_USER:-}" ]; then
 fi
 
 out=$(mktemp)
-ip netns exec "$VARNITT_LAN_NS" "$bindir/varnitt-devsim" --count "$count" >"$out" &
+"$VARNITT_ON_LAN_SIDE" "$bindir/varnitt-devsim" --interface "$VARNITT_LAN_IF" --count "$count" >"$out" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null; rm -f "$out"' EXIT INT TERM
 tries=0

@@ -21,7 +21,7 @@ struct RecordedDatagram {
     QByteArray bytes;
 };
 
-// Runs varnitt-devsim in the device namespace that tests/netns/lan.sh built,
+// Runs varnitt-devsim on the device side of the LAN that tests/netns/lan.sh built,
 // recording everything it receives into a file of its own.
 class DevSimProcess : public QObject {
     Q_OBJECT
@@ -30,11 +30,13 @@ public:
     explicit DevSimProcess(QObject *parent = nullptr);
     ~DevSimProcess() override;
 
-    // True when running under lan.sh, so a test can skip elsewhere.
+    // True when running under lan.sh; a test cannot do its work elsewhere.
     static bool harnessPresent();
+    // The device side's network namespace file.
     static QString lanNamespace();
 
-    // Starts the simulator with these arguments plus --record and waits for "ready".
+    // Starts the simulator with these arguments plus --record (and --interface with the
+    // LAN's device end unless they name one) and waits for "ready".
     bool start(const QStringList &arguments = {}, int timeoutMs = 5000);
     // Sends SIGTERM and waits; true when the simulator exited with code 0.
     bool stop(int timeoutMs = 3000);

@@ -1,77 +1,127 @@
 #!/bin/sh
 # Runs a command on a throw-away two-namespace LAN: an app side with two IPv4
 # addresses and a device side, joined by a veth pair in 198.51.100.0/24.
-# Nothing touches the host's interfaces; both namespaces go on every exit.
-# Exit code 77 tells CTest the test was skipped where namespaces are unavailable.
+# Nothing touches the host's interfaces. As root the namespaces are made directly;
+# anyone else gets them inside a user namespace, where they are root over nothing
+# but these namespaces. Everything runs in a private PID namespace too, so the
+# kernel ends every process and both namespaces on any exit, even a SIGKILL.
+# Exit code 77 tells CTest the test was skipped: neither root nor user namespaces.
 # Usage: lan.sh -- COMMAND [ARGS...]
-[ "${1-}" = "--" ] && shift
-if [ $# -eq 0 ]; then
-    echo "usage: $0 -- COMMAND [ARGS...]" >&2
+#
+# The command runs on the app side and finds in its environment:
+#   VARNITT_APP_NS, VARNITT_LAN_NS   the network namespace files of both sides
+#   VARNITT_APP_IF, VARNITT_LAN_IF   the two ends of the cable
+#   VARNITT_APP_ADDRS, VARNITT_LAN_ADDR
+#   VARNITT_ON_LAN_SIDE              a command that runs its arguments on the device side
+here=$(cd "$(dirname "$0")" && pwd)
+# ip lives in sbin, which a plain user's PATH may lack.
+PATH=$PATH:/usr/sbin:/sbin
+export PATH
+
+if [ "${1-}" != "--inside" ]; then
+    [ "${1-}" = "--" ] && shift
+    if [ $# -eq 0 ]; then
+        echo "usage: $0 -- COMMAND [ARGS...]" >&2
+        exit 2
+    fi
+    if ! command -v ip >/dev/null 2>&1 || ! command -v nsenter >/dev/null 2>&1 ||
+        ! command -v setpriv >/dev/null 2>&1; then
+        echo "cannot build the test LAN here (needs iproute2 and util-linux); skipping" >&2
+        exit 77
+    fi
+    isolate="unshare --net --pid --fork --kill-child --mount-proc"
+    if ! $isolate true 2>/dev/null; then
+        isolate="unshare --user --map-root-user --net --pid --fork --kill-child --mount-proc"
+        if ! $isolate true 2>/dev/null; then
+            echo "cannot create network namespaces here (needs root or unprivileged user namespaces); skipping" >&2
+            exit 77
+        fi
+    fi
+    # Not exec'd: unshare holds back SIGINT and SIGTERM, so this shell passes them on;
+    # and dies with this shell, taking everything inside along.
+    # shellcheck disable=SC2086 # the command is meant to split into words
+    setpriv --pdeathsig KILL -- $isolate -- "$here/lan.sh" --inside "$@" <&0 &
+    isolated=$!
+    # shellcheck disable=SC2317 # called from the traps
+    stop() {
+        inner=$(cat "/proc/$isolated/task/$isolated/children" 2>/dev/null)
+        # shellcheck disable=SC2086 # one pid per word
+        if [ -n "$inner" ]; then kill -TERM $inner 2>/dev/null; else kill -KILL "$isolated" 2>/dev/null; fi
+        wait "$isolated"
+        exit "$1"
+    }
+    trap 'stop 130' INT
+    trap 'stop 143' TERM
+    wait "$isolated"
+    exit $?
+fi
+shift
+# Anywhere else the links below would be made on the host's own network.
+if [ $$ -ne 1 ]; then
+    echo "$0: --inside is for lan.sh itself" >&2
     exit 2
 fi
-if ! command -v ip >/dev/null 2>&1 || [ "$(id -u)" -ne 0 ]; then
-    echo "cannot create network namespaces here (needs root and iproute2's ip); skipping" >&2
-    exit 77
-fi
 
-# Namespaces left by a run that was killed outright carry its dead pid.
-for ns in $(ip netns list 2>/dev/null | sed -n 's/^\(vnt-[a-z]*-[0-9a-f]*-[0-9a-f]*\).*/\1/p'); do
-    pid=$(printf '%s' "$ns" | cut -d- -f3)
-    if ! kill -0 "$((0x$pid))" 2>/dev/null; then
-        ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null
-        ip netns del "$ns" 2>/dev/null
-    fi
-done
-
-# Unique per run so tests can run in parallel; veth names stay within 15 characters.
-tag=$(printf '%x-%04x' $$ "$(od -An -N2 -tu2 /dev/urandom | tr -d ' ')")
-app_ns=vnt-app-$tag
-lan_ns=vnt-lan-$tag
-app_if=vnA$(printf '%s' "$tag" | tr -d -)
-lan_if=vnL$(printf '%s' "$tag" | tr -d -)
+# From here on: PID 1 of a fresh PID namespace, in the app side's new network namespace.
+# Names need not be unique: nobody else sees these namespaces.
+app_if=vnt-app
+lan_if=vnt-lan
+holder=
 child=
 
 # shellcheck disable=SC2317 # called from the traps
 cleanup() {
     trap - EXIT INT TERM
-    [ -n "$child" ] && kill -TERM "$child" 2>/dev/null && wait "$child" 2>/dev/null
-    for ns in "$app_ns" "$lan_ns"; do
-        pids=$(ip netns pids "$ns" 2>/dev/null)
-        if [ -n "$pids" ]; then
-            # shellcheck disable=SC2086 # one pid per word
-            kill -TERM $pids 2>/dev/null
-            sleep 0.2
-            # shellcheck disable=SC2046
-            kill -KILL $(ip netns pids "$ns" 2>/dev/null) 2>/dev/null
-        fi
-        ip netns del "$ns" 2>/dev/null
-    done
+    if [ -n "$child" ] && kill -TERM "$child" 2>/dev/null; then
+        # A while to finish; whatever is left goes when this script, PID 1, exits.
+        tries=0
+        while kill -0 "$child" 2>/dev/null && [ "$tries" -lt 40 ]; do
+            tries=$((tries + 1))
+            sleep 0.05
+        done
+    fi
+    [ -n "$holder" ] && kill -KILL "$holder" 2>/dev/null
 }
 trap 'cleanup' EXIT
 trap 'cleanup; exit 130' INT
 trap 'cleanup; exit 143' TERM
 
-if ! ip netns add "$app_ns" 2>/dev/null; then
-    echo "cannot create network namespaces here (ip netns add failed); skipping" >&2
-    exit 77
-fi
-# The pair is born inside the app namespace, so it never appears on the host.
-if ! { ip netns add "$lan_ns" &&
-    ip -n "$app_ns" link add "$app_if" type veth peer name "$lan_if" netns "$lan_ns" &&
-    ip -n "$app_ns" addr add 198.51.100.1/24 dev "$app_if" &&
-    ip -n "$app_ns" addr add 198.51.100.2/24 dev "$app_if" &&
-    ip -n "$lan_ns" addr add 198.51.100.100/24 dev "$lan_if" &&
-    ip -n "$app_ns" link set lo up &&
-    ip -n "$lan_ns" link set lo up &&
-    ip -n "$app_ns" link set "$app_if" multicast on up &&
-    ip -n "$lan_ns" link set "$lan_if" multicast on up; }; then
+# The device side is the network namespace of a process that only waits.
+unshare --net -- sleep infinity &
+holder=$!
+tries=0
+while [ "$(readlink "/proc/$holder/ns/net" 2>/dev/null)" = "$(readlink /proc/$$/ns/net)" ]; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 100 ] || ! kill -0 "$holder" 2>/dev/null; then
+        echo "cannot create the device side's network namespace" >&2
+        exit 1
+    fi
+    sleep 0.02
+done
+
+export VARNITT_APP_NS=/proc/$$/ns/net VARNITT_LAN_NS=/proc/$holder/ns/net
+export VARNITT_APP_IF="$app_if" VARNITT_LAN_IF="$lan_if"
+export VARNITT_APP_ADDRS="198.51.100.1 198.51.100.2" VARNITT_LAN_ADDR=198.51.100.100
+export VARNITT_ON_LAN_SIDE="$here/on-lan-side.sh"
+
+on_lan() { "$VARNITT_ON_LAN_SIDE" "$@"; }
+
+# The pair is born here and its other end moved straight to the device side.
+if ! { ip link add "$app_if" type veth peer name "$lan_if" netns "$holder" &&
+    ip addr add 198.51.100.1/24 dev "$app_if" &&
+    ip addr add 198.51.100.2/24 dev "$app_if" &&
+    on_lan ip addr add 198.51.100.100/24 dev "$lan_if" &&
+    ip link set lo up &&
+    on_lan ip link set lo up &&
+    ip link set "$app_if" multicast on up &&
+    on_lan ip link set "$lan_if" multicast on up; }; then
     echo "building the test LAN failed" >&2
     exit 1
 fi
 # Until the kernel marks both ends operational their queues drop every packet.
 tries=0
-until ip -n "$app_ns" -o link show dev "$app_if" | grep -q 'state UP' &&
-    ip -n "$lan_ns" -o link show dev "$lan_if" | grep -q 'state UP'; do
+until ip -o link show dev "$app_if" | grep -q 'state UP' &&
+    on_lan ip -o link show dev "$lan_if" | grep -q 'state UP'; do
     tries=$((tries + 1))
     if [ "$tries" -gt 100 ]; then
         echo "the test LAN's links did not come up" >&2
@@ -79,13 +129,11 @@ until ip -n "$app_ns" -o link show dev "$app_if" | grep -q 'state UP' &&
     fi
     sleep 0.05
 done
-
-export VARNITT_APP_NS="$app_ns" VARNITT_LAN_NS="$lan_ns"
-export VARNITT_APP_IF="$app_if" VARNITT_LAN_IF="$lan_if"
-export VARNITT_APP_ADDRS="198.51.100.1 198.51.100.2" VARNITT_LAN_ADDR=198.51.100.100
+# Lets /sys/class/net show this side's interfaces, as ip netns exec would.
+mount -t sysfs sysfs /sys 2>/dev/null
 
 # In the background so a signal to this script is handled at once; stdin stays attached.
-ip netns exec "$app_ns" "$@" <&0 &
+"$@" <&0 &
 child=$!
 wait "$child"
 rc=$?

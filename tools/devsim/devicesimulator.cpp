@@ -131,32 +131,25 @@ bool DeviceSimulator::openSocket(QString *error)
     // A burst of thousands of replies must not overrun the default send buffer.
     m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4 << 20);
 
+    // Only the interfaces it was given: a default could be a real network.
     QList<QNetworkInterface> interfaces;
-    if (m_options.interfaces.isEmpty()) {
-        const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
-        for (const QNetworkInterface &candidate : all) {
-            const auto flags = candidate.flags();
-            if (flags.testFlag(QNetworkInterface::IsUp) && !flags.testFlag(QNetworkInterface::IsLoopBack)
-                && flags.testFlag(QNetworkInterface::CanMulticast))
-                interfaces.append(candidate);
+    for (const QString &name : qAsConst(m_options.interfaces)) {
+        const QNetworkInterface named = QNetworkInterface::interfaceFromName(name);
+        if (!named.isValid()) {
+            *error = QStringLiteral("no interface named ") + name;
+            return false;
         }
-    } else {
-        for (const QString &name : qAsConst(m_options.interfaces)) {
-            const QNetworkInterface named = QNetworkInterface::interfaceFromName(name);
-            if (!named.isValid()) {
-                *error = QStringLiteral("no interface named ") + name;
-                return false;
-            }
-            interfaces.append(named);
-        }
+        interfaces.append(named);
     }
     for (const QNetworkInterface &iface : qAsConst(interfaces)) {
-        if (m_socket->joinMulticastGroup(discoveryGroup, iface))
+        if (m_socket->joinMulticastGroup(discoveryGroup, iface)) {
             m_joined.append(iface.name());
-        else
+            m_joinedIndexes.insert(static_cast<uint>(iface.index()));
+        } else {
             std::fprintf(stderr, "varnitt-devsim: cannot join %s on %s: %s\n",
                 qPrintable(discoveryGroup.toString()), qPrintable(iface.name()),
                 qPrintable(m_socket->errorString()));
+        }
     }
     if (m_joined.isEmpty()) {
         *error = QStringLiteral("joined the group on no interface");
@@ -174,6 +167,9 @@ void DeviceSimulator::readPendingDatagrams()
 
 void DeviceSimulator::handleDatagram(const QNetworkDatagram &datagram)
 {
+    // The port is bound on every address, so a request can arrive elsewhere; it gets no answer.
+    if (!m_joinedIndexes.contains(datagram.interfaceIndex()))
+        return;
     ++m_received;
     m_recorder.record(m_clock.nsecsElapsed() / 1e6, datagram);
     QJsonParseError parseError;

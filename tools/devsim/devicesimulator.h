@@ -58,6 +58,7 @@ private:
     ReplyScheduler *m_scheduler;
     QTextCodec *m_codec = nullptr;
     QStringList m_joined;
+    QSet<uint> m_joinedIndexes;
     qint64 m_firstAnswerAt = -1;
     QSet<QPair<QString, quint16>> m_deferredSources;
     qint64 m_received = 0;

@@ -15,7 +15,8 @@ const char description[] = "Plays SIP audio devices on a LAN for Varnitt's tests
                            "request's source, each after a random delay within the request's\n"
                            "\"delay_max\" (500 ms when missing or invalid). A config_net request whose\n"
                            "\"macaddr\" names a device changes that device and is answered at once.\n"
-                           "Nothing is ever sent except replies to received requests.\n"
+                           "Nothing is ever sent except replies to received requests, and only on the\n"
+                           "interfaces named with --interface: run it only on a test network.\n"
                            "Prints \"ready\" once listening; SIGTERM or SIGINT ends it.\n"
                            "\n"
                            "Misbehaviour for tests: --drop-percent applies to search replies only;\n"
@@ -63,8 +64,8 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
     const QCommandLineOption help(
         { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help."));
     const QCommandLineOption interfaceOption(QStringLiteral("interface"),
-        QStringLiteral("Join the group on this interface (repeatable; default: every interface "
-                       "that is up, not loopback and can multicast)."),
+        QStringLiteral("Join the group and answer on this interface (repeatable; at least one "
+                       "is needed)."),
         QStringLiteral("name"));
     const QCommandLineOption devicesOption(QStringLiteral("devices"),
         QStringLiteral("Devices from a JSON array of search replies, sent as they are "
@@ -132,6 +133,10 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
     }
 
     options->interfaces = parser.values(interfaceOption);
+    if (options->interfaces.isEmpty()) {
+        *message = QStringLiteral("needs --interface NAME; run it only on a test network");
+        return Outcome::ExitError;
+    }
     options->devicesFile = parser.value(devicesOption);
     options->duplicate = parser.isSet(duplicateOption);
     options->malformed = parser.isSet(malformedOption);

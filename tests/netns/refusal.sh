@@ -1,0 +1,101 @@
+#!/bin/sh
+# Starts each program where it must not work: in a network namespace whose interface
+# carries 192.0.2.1/24, a stand-in for a real LAN. Each must fail with its refusal on
+# stderr and put not one packet on that interface; varnitt-devsim, started without
+# --interface, must exit with status 2 and say why.
+# Exit code 77 tells CTest the test was skipped: neither root nor user namespaces.
+# Usage: refusal.sh PROGRAM...
+if [ "${1-}" != "--inside" ]; then
+    PATH=$PATH:/usr/sbin:/sbin
+    export PATH
+    for isolate in "unshare --net" "unshare --user --map-root-user --net"; do
+        if $isolate true 2>/dev/null; then
+            exec $isolate -- "$0" --inside "$@"
+        fi
+    done
+    echo "cannot create a network namespace here (needs root or user namespaces); skipping" >&2
+    exit 77
+fi
+shift
+
+real_if=vnt-real
+work=$(mktemp -d)
+counter=
+trap '[ -n "$counter" ] && kill "$counter" 2>/dev/null; rm -rf "$work"' EXIT
+
+ip link set lo up
+# A fresh link per program, so late packets of one (IGMP reports repeat) cannot count
+# against the next. No IPv6 addresses, so the kernel itself stays quiet on it.
+build_link() {
+    ip link del "$real_if" 2>/dev/null
+    if ! { ip link add "$real_if" type veth peer name vnt-peer &&
+        ip link set "$real_if" addrgenmode none &&
+        ip link set vnt-peer addrgenmode none &&
+        ip addr add 192.0.2.1/24 dev "$real_if" &&
+        ip link set vnt-peer up &&
+        ip link set "$real_if" multicast on up; }; then
+        echo "building the stand-in network failed" >&2
+        exit 1
+    fi
+}
+
+# Counts every frame on the interface, either way, until SIGTERM; then prints the count.
+count_packets() {
+    exec python3 -c '
+import signal, socket, sys
+sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(3))
+sock.bind((sys.argv[1], 0))
+count = 0
+def finish(*_):
+    print(count, flush=True)
+    sys.exit(0)
+signal.signal(signal.SIGTERM, finish)
+print("ready", flush=True)
+while True:
+    sock.recv(65535)
+    count += 1
+' "$real_if"
+}
+
+failures=0
+for program in "$@"; do
+    name=$(basename "$program")
+    build_link
+    count_packets >"$work/count" &
+    counter=$!
+    tries=0
+    until grep -q '^ready$' "$work/count" 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 100 ]; then
+            echo "the packet counter did not start" >&2
+            exit 1
+        fi
+        sleep 0.05
+    done
+
+    QT_QPA_PLATFORM=offscreen "$program" >"$work/out" 2>"$work/err"
+    rc=$?
+    # The last datagrams of a program that did send would still be on their way.
+    sleep 0.3
+    kill -TERM "$counter"
+    wait "$counter"
+    counter=
+    packets=$(sed -n '2p' "$work/count")
+
+    if [ "$name" = varnitt-devsim ]; then
+        expected="exit status 2 and \"needs --interface\""
+        [ "$rc" -eq 2 ] && grep -q 'needs --interface' "$work/err"
+    else
+        expected="a failing exit status and \"refusing to run\""
+        [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ] && grep -q 'refusing to run' "$work/err"
+    fi
+    refused=$?
+    if [ "$refused" -eq 0 ] && [ "$packets" = 0 ]; then
+        echo "PASS $name: exit status $rc, 0 packets: $(grep -m 1 -e 'refusing to run' -e 'needs --interface' "$work/err")"
+    else
+        echo "FAIL $name: exit status $rc, ${packets:-unknown} packets (expected $expected, 0 packets)"
+        head -n 5 "$work/err"
+        failures=$((failures + 1))
+    fi
+done
+[ "$failures" -eq 0 ]

@@ -1,0 +1,56 @@
+#pragma once
+
+// Programs that can open discovery sockets call this first: they run only where the
+// test harness built the network (an empty namespace, or the LAN of lan.sh), never
+// on a machine's real interfaces.
+
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QString>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace testnetwork {
+
+// Empty when every interface that is up, loopback aside, carries IPv4 addresses of
+// 198.51.100.0/24 and nothing else but IPv6 link-local ones; otherwise names the first
+// one that does not.
+inline QString foreignInterface()
+{
+    const QHostAddress testLan(QStringLiteral("198.51.100.0"));
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        const auto flags = iface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        bool onTestLan = false;
+        const QList<QNetworkAddressEntry> entries = iface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            const QHostAddress ip = entry.ip();
+            if (ip.protocol() == QAbstractSocket::IPv4Protocol && ip.isInSubnet(testLan, 24))
+                onTestLan = true;
+            else if (ip.protocol() != QAbstractSocket::IPv6Protocol || !ip.isLinkLocal())
+                return iface.name() + QStringLiteral(" (") + ip.toString() + QLatin1Char(')');
+        }
+        // Up without a test address, it could still join and send multicast.
+        if (!onTestLan)
+            return iface.name() + QStringLiteral(" (no 198.51.100.x address)");
+    }
+    return QString();
+}
+
+// Ends the program with a failing status unless it runs on a test network.
+inline void requireTestNetwork(const char *program)
+{
+    const QString foreign = foreignInterface();
+    if (foreign.isEmpty())
+        return;
+    std::fprintf(stderr,
+        "%s: refusing to run: interface %s is outside a test network; run it through ctest, "
+        "tests/netns/lan.sh or tests/netns/in-empty-netns.sh\n",
+        program, qPrintable(foreign));
+    std::exit(EXIT_FAILURE);
+}
+
+} // namespace testnetwork
