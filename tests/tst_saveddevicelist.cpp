@@ -292,9 +292,9 @@ void TestSavedDeviceList::readOnlyFolder()
     QVERIFY(QDir().mkdir(folder));
     if (fileExists) {
         QVERIFY(writeFile(target, readData("devlist-two.json")));
-        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
-                | QFileDevice::WriteOther));
+        QVERIFY(QFile::setPermissions(target,
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther));
     }
     const QFileDevice::Permissions readAndSearch = QFileDevice::ReadOwner | QFileDevice::ExeOwner
         | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;

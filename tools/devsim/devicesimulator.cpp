@@ -100,9 +100,6 @@ bool DeviceSimulator::loadDevices(QString *error)
 
 bool DeviceSimulator::loadTrailers(QString *error)
 {
-    QHash<QString, int> indexOfMac;
-    for (int i = 0; i < m_devices.size(); ++i)
-        indexOfMac.insert(m_devices.body(i).value(QLatin1String("macaddr")).toString(), i);
     // A C string's terminator, then what an older, longer message left in the buffer.
     const QByteArray nul(1, '\0');
     const QByteArray nulAndJunk = nul + QByteArray("\xcd\xcd\xcd\xcd{\"request\":true}");
@@ -110,7 +107,7 @@ bool DeviceSimulator::loadTrailers(QString *error)
         = { { &m_options.nulTerminated, nul }, { &m_options.nulJunk, nulAndJunk } };
     for (const auto &kind : kinds) {
         for (const QString &mac : *kind.first) {
-            const int index = indexOfMac.value(mac, -1);
+            const int index = m_devices.indexOf(mac);
             if (index < 0) {
                 *error = QStringLiteral("no device has MAC address ") + mac;
                 return false;

@@ -140,7 +140,7 @@ int DeviceTable::applyNetworkConfig(const QJsonObject &request)
     const QJsonValue mac = request.value(macKey);
     if (!mac.isString())
         return -1;
-    const int index = m_byMac.value(mac.toString(), -1);
+    const int index = indexOf(mac.toString());
     if (index < 0)
         return -1;
     QJsonObject &body = m_bodies[index];

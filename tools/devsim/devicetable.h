@@ -26,6 +26,11 @@ public:
         return m_bodies.at(index);
     }
     const QByteArray &searchReply(int index) const;
+    // The index of the first device with this MAC address, or -1.
+    int indexOf(const QString &mac) const
+    {
+        return m_byMac.value(mac, -1);
+    }
 
     // Applies the network members of a config_net request to the device it names;
     // returns that device's index, or -1 when no device has its MAC address.

@@ -117,7 +117,8 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
         QStringLiteral("verbose"), QStringLiteral("Log requests and replies to stderr."));
     parser.addOptions({ help, interfaceOption, devicesOption, countOption, dropOption, duplicateOption,
         malformedOption, incompleteOption, missingOption, firstAnswerOption, replyDelayOption, rawReplyOption,
-        nulTerminateOption, nulJunkOption, recordOption, codecOption, seedOption, ignoreConfigOption, verboseOption });
+        nulTerminateOption, nulJunkOption, recordOption, codecOption, seedOption, ignoreConfigOption,
+        verboseOption });
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
