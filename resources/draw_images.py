@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws Varnitt's 32x32 icons into resources/images/ and the application icon
-(48, 128 and 256 px) into packaging/icons/ as RGBA PNG files.
+(48, 128 and 256 px) into packaging/icons/ as RGBA PNG files, and into
+packaging/windows/varnitt.ico (16 to 256 px) for the Windows build.
 
 Only the standard library is used, so the icons can be remade anywhere with
     python3 resources/draw_images.py
@@ -20,6 +21,8 @@ IMAGE_DIR = os.path.join(HERE, "images")
 APP_ICON_DIR = os.path.join(HERE, os.pardir, "packaging", "icons")
 APP_ICON_NAME = "org.varnitt.Varnitt.png"
 APP_ICON_SIZES = (48, 128, 256)
+WINDOWS_ICON = os.path.join(HERE, os.pardir, "packaging", "windows", "varnitt.ico")
+WINDOWS_ICON_SIZES = (16, 24, 32, 48, 256)
 
 
 # ---- shapes: signed distances in pixel units -------------------------------
@@ -171,7 +174,7 @@ def render(layers, size=SIZE, supersample=SUPERSAMPLE):
     return bytes(pixels)
 
 
-def write_png(path, rgba, size=SIZE):
+def png_bytes(rgba, size=SIZE):
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
@@ -180,11 +183,41 @@ def write_png(path, rgba, size=SIZE):
     # Filter type 0 (none) in front of every row.
     raw = b"".join(b"\0" + rgba[y * row_bytes:(y + 1) * row_bytes] for y in range(size))
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
+            + chunk(b"IEND", b""))
+
+
+def write_png(path, rgba, size=SIZE):
     with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(chunk(b"IHDR", header))
-        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
-        f.write(chunk(b"IEND", b""))
+        f.write(png_bytes(rgba, size))
+
+
+def dib_bytes(rgba, size):
+    """A 32-bit bottom-up BGRA bitmap with its AND mask, as icon resources hold them;
+    every Windows tool reads these, while PNG entries are safe only at 256 px."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    row_bytes = size * 4
+    colours = bytearray()
+    for y in reversed(range(size)):
+        row = rgba[y * row_bytes:(y + 1) * row_bytes]
+        for x in range(size):
+            r, g, b, a = row[x * 4:x * 4 + 4]
+            colours += bytes((b, g, r, a))
+    # The alpha channel decides; the mask stays all zero (opaque), rows padded to 32 bits.
+    mask = bytes(((size + 31) // 32) * 4 * size)
+    return header + bytes(colours) + mask
+
+
+def write_ico(path, images):
+    """images: (size, rgba) pairs."""
+    entries = [png_bytes(rgba, size) if size >= 256 else dib_bytes(rgba, size) for size, rgba in images]
+    offset = 6 + 16 * len(images)
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    for (size, _), data in zip(images, entries):
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    with open(path, "wb") as f:
+        f.write(directory + b"".join(entries))
 
 
 # ---- the icons --------------------------------------------------------------
@@ -297,9 +330,15 @@ def main():
         folder = os.path.join(APP_ICON_DIR, "%dx%d" % (size, size))
         os.makedirs(folder, exist_ok=True)
         path = os.path.normpath(os.path.join(folder, APP_ICON_NAME))
-        # Fewer samples per pixel at the large sizes keep the run short.
-        write_png(path, render(app_icon(), size, max(4, SUPERSAMPLE * 32 // size)), size)
+        write_png(path, render(app_icon(), size, samples_for(size)), size)
         print(path)
+    write_ico(WINDOWS_ICON, [(size, render(app_icon(), size, samples_for(size))) for size in WINDOWS_ICON_SIZES])
+    print(os.path.normpath(WINDOWS_ICON))
+
+
+def samples_for(size):
+    # Fewer samples per pixel at the large sizes keep the run short.
+    return max(4, SUPERSAMPLE * 32 // size)
 
 
 if __name__ == "__main__":
