@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkInterface>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -24,6 +25,39 @@ const QByteArray searchRequest = "{\n    \"command\": \"search\",\n    \"delay_m
                                  "    \"multicast\": true,\n    \"request\": true\n}\n";
 const QStringList appAddresses { "198.51.100.1", "198.51.100.2" };
 
+// The source address of a socket's datagrams: its own. Wine binds a socket to the device
+// of its address, which then sends with its first address.
+QHostAddress expectedSource(const QUdpSocket *socket)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(socket)
+    return QHostAddress(appAddresses.first());
+#else
+    return socket->localAddress();
+#endif
+}
+
+// How the log names the LAN's interface: Linux by its name twice; Windows by its kind and
+// index ("ethernet_2"), then by the name people know.
+QRegularExpression interfaceLine(const QString &interface)
+{
+#ifdef Q_OS_WIN
+    const QString systemName = QStringLiteral("ethernet_\\d+");
+#else
+    const QString systemName = QRegularExpression::escape(interface);
+#endif
+    return QRegularExpression(QStringLiteral("^use network interface: \"(%1)\" \"%2\"$")
+                                  .arg(systemName, QRegularExpression::escape(interface)));
+}
+
+// A device's UTF-8 name "广播室" is decoded in the local 8-bit encoding: UTF-8 here, the
+// ANSI code page on Windows (1252 under Wine in C.UTF-8), where each byte is a letter.
+#ifdef Q_OS_WIN
+const QString utf8NameAsReceived = QStringLiteral("\u00E5\u00B9\u00BF\u00E6\u2019\u00AD\u00E5\u00AE\u00A4");
+#else
+const QString utf8NameAsReceived = QStringLiteral("\u5E7F\u64AD\u5BA4");
+#endif
+
 QString devicesFile()
 {
     return QStringLiteral(VARNITT_TEST_DATA "/devices-three.json");
@@ -32,6 +66,22 @@ QString devicesFile()
 QString lateStatusFile()
 {
     return QStringLiteral(VARNITT_TEST_DATA "/device-late-status.json");
+}
+
+// Empty when every socket sends its multicast out of the interface that holds its own
+// address; otherwise names the first that does not.
+QString socketOnForeignInterface(const QList<QUdpSocket *> &sockets)
+{
+    for (const QUdpSocket *socket : sockets) {
+        const QNetworkInterface out = socket->multicastInterface();
+        bool holdsAddress = false;
+        for (const QNetworkAddressEntry &entry : out.addressEntries())
+            holdsAddress = holdsAddress || entry.ip() == socket->localAddress();
+        if (!holdsAddress)
+            return socket->localAddress().toString() + QStringLiteral(" sends on \"") + out.name()
+                + QLatin1Char('"');
+    }
+    return QString();
 }
 
 } // namespace
@@ -55,6 +105,7 @@ private slots:
     void setParametersReachesDevice_data();
     void setParametersReachesDevice();
     void manyDevicesInOneSearch();
+    void eachInterfaceSendsOnItsOwn();
 
 private:
     void startWindow();
@@ -73,7 +124,13 @@ private:
     {
         return window->findChild<QTableWidget *>("tableWidgetDevList");
     }
-    QList<RecordedDatagram> requestsFrom(const QString &source, const QByteArray &bytes) const;
+    QList<QUdpSocket *> sockets() const
+    {
+        return window->findChildren<QUdpSocket *>();
+    }
+    // What the simulator received from one of the window's sockets, told apart by port.
+    QList<RecordedDatagram> sentBy(const QUdpSocket *socket) const;
+    QList<RecordedDatagram> requestsFrom(const QUdpSocket *socket, const QByteArray &bytes) const;
 
     MainWindow *window = nullptr;
     DevSimProcess sim;
@@ -123,11 +180,21 @@ QStringList TestDiscovery::rowTexts(int row) const
     return texts;
 }
 
-QList<RecordedDatagram> TestDiscovery::requestsFrom(const QString &source, const QByteArray &bytes) const
+QList<RecordedDatagram> TestDiscovery::sentBy(const QUdpSocket *socket) const
 {
     QList<RecordedDatagram> found;
     for (const RecordedDatagram &datagram : sim.recorded()) {
-        if (datagram.source == QHostAddress(source) && datagram.bytes == bytes)
+        if (datagram.port == socket->localPort() && datagram.source == expectedSource(socket))
+            found << datagram;
+    }
+    return found;
+}
+
+QList<RecordedDatagram> TestDiscovery::requestsFrom(const QUdpSocket *socket, const QByteArray &bytes) const
+{
+    QList<RecordedDatagram> found;
+    for (const RecordedDatagram &datagram : sentBy(socket)) {
+        if (datagram.bytes == bytes)
             found << datagram;
     }
     return found;
@@ -142,16 +209,19 @@ void TestDiscovery::socketPerAddressIsLogged()
         capturedLines = log.lines();
     }
 
-    const QString appInterface = qEnvironmentVariable("VARNITT_APP_IF");
-    QCOMPARE(capturedLines.filter("use network interface:"),
-        QStringList { QString("use network interface: \"%1\" \"%1\"").arg(appInterface) });
+    const QStringList used = capturedLines.filter("use network interface:");
+    QCOMPARE(used.size(), 1);
+    const QRegularExpressionMatch named = interfaceLine(qEnvironmentVariable("VARNITT_APP_IF")).match(used.first());
+    QVERIFY2(named.hasMatch(), qPrintable(used.first()));
     QCOMPARE(
         capturedLines.filter(QRegularExpression("^bind \"198\\.51\\.100\\.[12]\"  any port$")).size(), 2);
     QCOMPARE(capturedLines.count("bind success"), 2);
-    const QString join
-        = QString("join multicast group success \"239.255.255.250\" by interface \"%1\"").arg(appInterface);
+    const QString join = QString("join multicast group success \"239.255.255.250\" by interface \"%1\"")
+                             .arg(named.captured(1));
     QCOMPARE(capturedLines.count(join), 2);
     QCOMPARE(window->findChildren<QUdpSocket *>().size(), 2);
+    const QString foreign = socketOnForeignInterface(window->findChildren<QUdpSocket *>());
+    QVERIFY2(foreign.isEmpty(), qPrintable(foreign));
     QCOMPARE(statusLabel()->text(), QString());
 }
 
@@ -168,8 +238,9 @@ void TestDiscovery::searchRepeatsRequestOnEverySocket()
     QVERIFY(sim.waitForRecorded(12));
     QTest::qWait(300);
     QCOMPARE(sim.recorded().size(), 12);
-    for (const QString &source : appAddresses) {
-        const QList<RecordedDatagram> requests = requestsFrom(source, searchRequest);
+    QCOMPARE(sockets().size(), 2);
+    for (const QUdpSocket *socket : sockets()) {
+        const QList<RecordedDatagram> requests = requestsFrom(socket, searchRequest);
         QCOMPARE(requests.size(), 6);
         for (int i = 0; i < requests.size(); ++i) {
             QCOMPARE(requests.at(i).ttl, 1);
@@ -197,7 +268,7 @@ void TestDiscovery::searchListsEveryDevice()
         QStringList({ "1001", "Lobby", "Lobby speaker", "198.51.100.21", "disable", "02:00:00:aa:00:01",
             "idle", "80", "5060" }));
     QCOMPARE(rows.value("02:00:00:aa:00:02"),
-        QStringList({ "1002", QString::fromUtf8("广播室"), "SA-200", "198.51.100.22", "enable",
+        QStringList({ "1002", utf8NameAsReceived, "SA-200", "198.51.100.22", "enable",
             "02:00:00:aa:00:02", "file playing", "8080", "5062" }));
     QCOMPARE(rows.value("02:00:00:aa:00:03"),
         QStringList(
@@ -252,10 +323,10 @@ void TestDiscovery::lateReply()
     // A new row at about 2.7 s starts the five repetitions again.
     if (extends) {
         QVERIFY2(cycle > 4900, qPrintable(QString::number(cycle)));
-        QVERIFY(requestsFrom(appAddresses.first(), searchRequest).size() > 6);
+        QVERIFY(requestsFrom(sockets().first(), searchRequest).size() > 6);
     } else {
         QVERIFY2(cycle < 3600, qPrintable(QString::number(cycle)));
-        QCOMPARE(requestsFrom(appAddresses.first(), searchRequest).size(), 6);
+        QCOMPARE(requestsFrom(sockets().first(), searchRequest).size(), 6);
     }
 }
 
@@ -355,10 +426,10 @@ void TestDiscovery::setParametersReachesDevice()
         { "dhcp", dhcp }, { "ipaddr", ip }, { "subnet_mask", mask }, { "gateway", gateway },
         { "macaddr", mac }, { "http_port", port } };
     QVERIFY(sim.waitForRecorded(before + 2));
-    for (const QString &source : appAddresses) {
+    for (const QUdpSocket *socket : sockets()) {
         QList<RecordedDatagram> sent;
-        for (const RecordedDatagram &datagram : sim.recorded()) {
-            if (datagram.source == QHostAddress(source) && !datagram.bytes.contains("\"search\""))
+        for (const RecordedDatagram &datagram : sentBy(socket)) {
+            if (!datagram.bytes.contains("\"search\""))
                 sent << datagram;
         }
         QCOMPARE(sent.size(), 1);
@@ -381,6 +452,31 @@ void TestDiscovery::manyDevicesInOneSearch()
     startWindow();
     searchAndWait(30000);
     QCOMPARE(table()->rowCount(), 500);
+}
+
+void TestDiscovery::eachInterfaceSendsOnItsOwn()
+{
+    // A laptop with two cables: Windows would send both cables' requests out of one.
+    const QString secondCable = qEnvironmentVariable("VARNITT_LAN2_IF");
+    if (secondCable.isEmpty())
+        QSKIP("needs the second cable of tests/netns/lan.sh --two-cables");
+    DevSimProcess second;
+    QVERIFY2(sim.start({ "--count", "1" }), qPrintable(sim.errorString()));
+    QVERIFY2(second.start({ "--devices", lateStatusFile(), "--interface", secondCable }),
+        qPrintable(second.errorString()));
+    startWindow();
+    const QString foreign = socketOnForeignInterface(window->findChildren<QUdpSocket *>());
+    QVERIFY2(foreign.isEmpty(), qPrintable(foreign));
+    searchAndWait();
+    QCOMPARE(table()->rowCount(), 2);
+
+    QVERIFY(second.waitForRecorded(6));
+    const QHostAddress secondSubnet("198.51.100.128");
+    for (const RecordedDatagram &datagram : sim.recorded())
+        QVERIFY2(!datagram.source.isInSubnet(secondSubnet, 25), qPrintable(datagram.source.toString()));
+    for (const RecordedDatagram &datagram : second.recorded())
+        QCOMPARE(datagram.source, QHostAddress("198.51.100.129"));
+    QCOMPARE(second.recorded().size(), 6);
 }
 
 QTEST_MAIN(TestDiscovery)

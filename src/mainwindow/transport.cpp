@@ -65,6 +65,9 @@ void MainWindow::initSockets()
             }
             qDebug() << "join multicast group success" << discoveryGroup.toString() << "by interface"
                      << iface.name();
+            // Windows sends multicast out of its default interface whatever the socket is bound
+            // to, so a laptop's Wi-Fi would carry the search meant for its Ethernet.
+            socket->setMulticastInterface(iface);
 
             connect(socket, SIGNAL(readyRead()), this, SLOT(onSocketReadyRead()));
             connect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,

@@ -6,19 +6,27 @@
 # but these namespaces. Everything runs in a private PID namespace too, so the
 # kernel ends every process and both namespaces on any exit, even a SIGKILL.
 # Exit code 77 tells CTest the test was skipped: neither root nor user namespaces.
-# Usage: lan.sh -- COMMAND [ARGS...]
+# Usage: lan.sh [--two-cables] -- COMMAND [ARGS...]
 #
 # The command runs on the app side and finds in its environment:
 #   VARNITT_APP_NS, VARNITT_LAN_NS   the network namespace files of both sides
 #   VARNITT_APP_IF, VARNITT_LAN_IF   the two ends of the cable
 #   VARNITT_APP_ADDRS, VARNITT_LAN_ADDR
 #   VARNITT_ON_LAN_SIDE              a command that runs its arguments on the device side
+# With --two-cables the app side has a second interface too, on a cable of its own to
+# the device side, like a laptop with Ethernet and Wi-Fi:
+#   VARNITT_APP2_IF, VARNITT_LAN2_IF  its two ends (198.51.100.129/25 and .130/25)
 here=$(cd "$(dirname "$0")" && pwd)
 # ip lives in sbin, which a plain user's PATH may lack.
 PATH=$PATH:/usr/sbin:/sbin
 export PATH
 
 if [ "${1-}" != "--inside" ]; then
+    cables=1
+    if [ "${1-}" = "--two-cables" ]; then
+        cables=2
+        shift
+    fi
     [ "${1-}" = "--" ] && shift
     if [ $# -eq 0 ]; then
         echo "usage: $0 -- COMMAND [ARGS...]" >&2
@@ -40,7 +48,7 @@ if [ "${1-}" != "--inside" ]; then
     # Not exec'd: unshare holds back SIGINT and SIGTERM, so this shell passes them on;
     # and dies with this shell, taking everything inside along.
     # shellcheck disable=SC2086 # the command is meant to split into words
-    setpriv --pdeathsig KILL -- $isolate -- "$here/lan.sh" --inside "$@" <&0 &
+    setpriv --pdeathsig KILL -- $isolate -- "$here/lan.sh" --inside "$cables" "$@" <&0 &
     isolated=$!
     # shellcheck disable=SC2317 # called from the traps
     stop() {
@@ -55,7 +63,8 @@ if [ "${1-}" != "--inside" ]; then
     wait "$isolated"
     exit $?
 fi
-shift
+cables=$2
+shift 2
 # Anywhere else the links below would be made on the host's own network.
 if [ $$ -ne 1 ]; then
     echo "$0: --inside is for lan.sh itself" >&2
@@ -118,10 +127,33 @@ if ! { ip link add "$app_if" type veth peer name "$lan_if" netns "$holder" &&
     echo "building the test LAN failed" >&2
     exit 1
 fi
+app_ifs=$app_if
+lan_ifs=$lan_if
+if [ "$cables" = 2 ]; then
+    # A /25 of its own, so each side routes the other cable's addresses over that cable.
+    if ! { ip link add vnt-app2 type veth peer name vnt-lan2 netns "$holder" &&
+        ip addr add 198.51.100.129/25 dev vnt-app2 &&
+        on_lan ip addr add 198.51.100.130/25 dev vnt-lan2 &&
+        ip link set vnt-app2 multicast on up &&
+        on_lan ip link set vnt-lan2 multicast on up; }; then
+        echo "building the test LAN's second cable failed" >&2
+        exit 1
+    fi
+    export VARNITT_APP2_IF=vnt-app2 VARNITT_LAN2_IF=vnt-lan2
+    app_ifs="$app_ifs vnt-app2"
+    lan_ifs="$lan_ifs vnt-lan2"
+fi
 # Until the kernel marks both ends operational their queues drop every packet.
+links_up() {
+    for link in $app_ifs; do
+        ip -o link show dev "$link" | grep -q 'state UP' || return 1
+    done
+    for link in $lan_ifs; do
+        on_lan ip -o link show dev "$link" | grep -q 'state UP' || return 1
+    done
+}
 tries=0
-until ip -o link show dev "$app_if" | grep -q 'state UP' &&
-    on_lan ip -o link show dev "$lan_if" | grep -q 'state UP'; do
+until links_up; do
     tries=$((tries + 1))
     if [ "$tries" -gt 100 ]; then
         echo "the test LAN's links did not come up" >&2
