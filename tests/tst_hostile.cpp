@@ -17,6 +17,10 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 // The one well-behaved device; its reply follows the hostile datagrams of every search.
@@ -89,6 +93,15 @@ QByteArray replyText(const QByteArray &macText, const QVector<Member> &changes =
     return text + '}';
 }
 
+// Replies are decoded in the local 8-bit encoding.
+#ifdef Q_OS_WIN
+// Wine under C.UTF-8 has the ANSI code page 1252, where 0xFF and 0xFE are letters.
+const QString notUtf8Text = QStringLiteral("\u00FF\u00FE");
+#else
+// CTest runs under C.UTF-8: each byte that is not UTF-8 turns into U+FFFD.
+const QString notUtf8Text = QStringLiteral("\uFFFD\uFFFD");
+#endif
+
 // The largest UDP payload over IPv4.
 constexpr int maxPayload = 65507;
 
@@ -158,14 +171,12 @@ QVector<HostileCase> hostileCases()
     m = mac();
     add("65507-byte reply padded with blanks", paddedWithBlanks(replyText(m), maxPayload), 1, m, 1, "Rogue");
 
-    // CTest runs under C.UTF-8: each byte that is not UTF-8 turns into U+FFFD.
     const QByteArray notUtf8("\xff\xfe");
     m = mac();
     add("invalid UTF-8 in display_name", replyText(m, { { "display_name", "\"A" + notUtf8 + "B\"" } }), 1, m,
-        1, QStringLiteral("A\uFFFD\uFFFDB"));
+        1, QStringLiteral("A") + notUtf8Text + QStringLiteral("B"));
     m = mac();
-    add("invalid UTF-8 in macaddr", replyText(m + notUtf8), 1,
-        QString::fromLatin1(m) + QStringLiteral("\uFFFD\uFFFD"));
+    add("invalid UTF-8 in macaddr", replyText(m + notUtf8), 1, QString::fromLatin1(m) + notUtf8Text);
     m = mac();
     add("invalid UTF-8 between members", replyText(m).replace("\"command\"", notUtf8 + "\"command\""), 0, m);
     // The device type column goes through GB18030, which turns a lone surrogate into '?'.
@@ -333,8 +344,12 @@ void TestHostile::initTestCase()
     testnetwork::requireTestNetwork("tst_hostile");
     if (!DevSimProcess::harnessPresent())
         QFAIL("needs the test LAN (run through tests/netns/lan.sh)");
+#ifdef Q_OS_WIN
+    QVERIFY2(GetACP() == 1252, "the expected texts assume the ANSI code page 1252 (Wine under LC_ALL=C.UTF-8)");
+#else
     QVERIFY2(QTextCodec::codecForLocale()->mibEnum() == 106,
         "the expected texts assume a UTF-8 locale (LC_ALL=C.UTF-8)");
+#endif
     cases = hostileCases();
     batches = batchesOf(cases);
     previousHandler = qInstallMessageHandler(watchMessages);

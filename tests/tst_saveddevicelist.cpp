@@ -10,17 +10,34 @@
 
 #include "logcapture.h"
 
+#ifdef Q_OS_UNIX
 #include <csignal>
 #include <functional>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 const QString written = QStringLiteral("JSON data written to file successfully.");
 const QString openFailed = QStringLiteral("Failed to open file for writing.");
+
+// The list is written in text mode, so Windows ends its lines with CR LF.
+#ifdef Q_OS_WIN
+const QByteArray lineEnd = "\r\n";
+#else
+const QByteArray lineEnd = "\n";
+#endif
+
+// The bytes of a file written in text mode, given with plain line feeds.
+QByteArray textFile(QByteArray bytes)
+{
+    return bytes.replace('\n', lineEnd);
+}
+
+#ifdef Q_OS_UNIX
 
 // Caps the size of files this process writes, so that a write fails part way.
 class FileSizeLimit {
@@ -81,6 +98,7 @@ QStringList runUnprivileged(const std::function<void()> &work)
         return { QStringLiteral("<child failed: %1>").arg(status) };
     return QString::fromUtf8(received).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
+#endif
 
 QByteArray readData(const QString &name)
 {
@@ -125,9 +143,12 @@ private slots:
     void unreadableFile();
     void unwritableLocation_data();
     void unwritableLocation();
+#ifdef Q_OS_UNIX
+    // These need a child process as another user and a file size limit.
     void readOnlyFolder_data();
     void readOnlyFolder();
     void failedWriteKeepsOldFile();
+#endif
     void reloadReplacesRecords();
     void noPathWritesNothing();
 
@@ -164,6 +185,11 @@ void TestSavedDeviceList::roundTrip_data()
                "port huge|||0", "port 2^31|||0", "port negative|||-1", "|||0", "|||0",
                "会议室|198.51.100.9||0" }
         << readData("devlist-mixed.expected.json");
+    QTest::newRow("CR LF line ends")
+        << QByteArray("[\r\n  {\"name\": \"Lobby\",\r\n   \"sipPort\": 5060}\r\n]\r\n")
+        << QStringList { "Lobby|||5060" }
+        << QByteArray("[\n    {\n        \"ipAddr\": \"\",\n        \"name\": \"Lobby\",\n"
+                      "        \"sipAccount\": \"\",\n        \"sipPort\": 5060\n    }\n]\n");
     QTest::newRow("empty array") << QByteArray("[]") << QStringList() << QByteArray("[\n]\n");
     QTest::newRow("array without objects")
         << QByteArray(R"([1, "x", null, [{}]])") << QStringList() << QByteArray("[\n]\n");
@@ -185,7 +211,7 @@ void TestSavedDeviceList::roundTrip()
         QCOMPARE(log.lines(), QStringList());
     }
     QCOMPARE(log.lines(), QStringList { written });
-    QCOMPARE(readFile(path), output);
+    QCOMPARE(readFile(path), textFile(output));
 }
 
 void TestSavedDeviceList::unreadableFile_data()
@@ -226,7 +252,7 @@ void TestSavedDeviceList::unreadableFile()
     QCOMPARE(lines.size(), 2);
     if (kind == "none") {
         QCOMPARE(lines.at(1), written);
-        QCOMPARE(readFile(path), QByteArray("[\n]\n"));
+        QCOMPARE(readFile(path), textFile("[\n]\n"));
         return;
     }
     // Something was there that this program cannot read: it stays as it was.
@@ -272,6 +298,7 @@ void TestSavedDeviceList::unwritableLocation()
         QDir(dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), parentIsFile ? 1 : 0);
 }
 
+#ifdef Q_OS_UNIX
 void TestSavedDeviceList::readOnlyFolder_data()
 {
     QTest::addColumn<bool>("fileExists");
@@ -337,6 +364,7 @@ void TestSavedDeviceList::failedWriteKeepsOldFile()
     QCOMPARE(
         QDir(dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList { "devlist.json" });
 }
+#endif
 
 void TestSavedDeviceList::reloadReplacesRecords()
 {

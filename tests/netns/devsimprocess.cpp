@@ -8,15 +8,45 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
+#ifndef Q_OS_WIN
 QString onLanSide()
 {
     return qEnvironmentVariable("VARNITT_ON_LAN_SIDE");
 }
+#else
+// Wine shows the Linux file system as drive Z:.
+QString brokerDirectory()
+{
+    const QString unixPath = qEnvironmentVariable("VARNITT_BROKER_DIR");
+    return unixPath.isEmpty() ? QString() : QStringLiteral("Z:") + unixPath;
+}
+#endif
 
 } // namespace
+
+#ifdef Q_OS_WIN
+
+DevSimProcess::DevSimProcess(QObject *parent)
+    : QObject(parent), m_directory(new QTemporaryDir(brokerDirectory() + QStringLiteral("/devsim-XXXXXX")))
+{
+}
+
+DevSimProcess::~DevSimProcess()
+{
+    if (isRunning() && !stop(1000))
+        askBroker("kill");
+}
+
+bool DevSimProcess::harnessPresent()
+{
+    return !brokerDirectory().isEmpty() && QFileInfo(brokerDirectory()).isDir();
+}
+
+#else
 
 DevSimProcess::DevSimProcess(QObject *parent)
     : QObject(parent), m_process(new QProcess(this)), m_directory(new QTemporaryDir)
@@ -39,6 +69,8 @@ bool DevSimProcess::harnessPresent()
     return !ns.isEmpty() && QFileInfo::exists(ns) && QFileInfo(onLanSide()).isExecutable();
 }
 
+#endif
+
 QString DevSimProcess::lanNamespace()
 {
     return qEnvironmentVariable("VARNITT_LAN_NS");
@@ -59,6 +91,9 @@ bool DevSimProcess::start(const QStringList &arguments, int timeoutMs)
     // The simulator answers only where it is told to; the LAN's device end unless a test says otherwise.
     if (!arguments.contains(QLatin1String("--interface")))
         command << QStringLiteral("--interface") << qEnvironmentVariable("VARNITT_LAN_IF");
+#ifdef Q_OS_WIN
+    return startThroughBroker(command.mid(1), timeoutMs);
+#else
     m_process->start(onLanSide(), command + QStringList { QStringLiteral("--record"), recordPath() });
     if (!m_process->waitForStarted(timeoutMs)) {
         m_error = QStringLiteral("cannot start: ") + m_process->errorString();
@@ -78,7 +113,82 @@ bool DevSimProcess::start(const QStringList &arguments, int timeoutMs)
         output += m_process->readAllStandardOutput();
     }
     return true;
+#endif
 }
+
+#ifdef Q_OS_WIN
+
+bool DevSimProcess::startThroughBroker(const QStringList &arguments, int timeoutMs)
+{
+    QStringList request = arguments;
+    // The broker hands Windows paths on as the Linux paths of the same files.
+    request << QStringLiteral("--record") << recordPath();
+    // The last run's request goes first: with its "exit" gone the broker would start it again.
+    for (const char *stale : { "args", "out", "exit", "stop", "kill" })
+        QFile::remove(m_directory->filePath(QLatin1String(stale)));
+    // Written aside and renamed, so the broker never reads half a request.
+    QFile file(m_directory->filePath(QStringLiteral("args.part")));
+    if (!file.open(QIODevice::WriteOnly) || file.write((request.join(QLatin1Char('\n')) + '\n').toUtf8()) < 0) {
+        m_error = QStringLiteral("cannot write the request: ") + file.errorString();
+        return false;
+    }
+    file.close();
+    if (!QFile::rename(file.fileName(), m_directory->filePath(QStringLiteral("args")))) {
+        m_error = QStringLiteral("cannot hand the request to the broker");
+        return false;
+    }
+    m_started = true;
+    const QDeadlineTimer deadline(timeoutMs);
+    // Like QProcess::waitForReadyRead: no events are handled while the simulator starts.
+    while (!brokerFile("out").contains("ready\n")) {
+        if (!isRunning() || deadline.hasExpired()) {
+            m_error = QStringLiteral("no \"ready\" from the simulator; it printed: ")
+                + QString::fromLocal8Bit(brokerFile("out"));
+            if (isRunning())
+                askBroker("kill");
+            return false;
+        }
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+QByteArray DevSimProcess::brokerFile(const char *name) const
+{
+    QFile file(m_directory->filePath(QLatin1String(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void DevSimProcess::askBroker(const char *request)
+{
+    QFile file(m_directory->filePath(QLatin1String(request)));
+    file.open(QIODevice::WriteOnly);
+}
+
+bool DevSimProcess::stop(int timeoutMs)
+{
+    if (!m_started)
+        return true;
+    if (isRunning()) {
+        askBroker("stop");
+        const QDeadlineTimer deadline(timeoutMs);
+        while (isRunning()) {
+            if (deadline.hasExpired()) {
+                m_error = QStringLiteral("did not stop on SIGTERM");
+                return false;
+            }
+            QThread::msleep(5);
+        }
+    }
+    return brokerFile("exit") == "0";
+}
+
+bool DevSimProcess::isRunning() const
+{
+    return m_started && !QFileInfo::exists(m_directory->filePath(QStringLiteral("exit")));
+}
+
+#else
 
 bool DevSimProcess::stop(int timeoutMs)
 {
@@ -96,6 +206,8 @@ bool DevSimProcess::isRunning() const
 {
     return m_process->state() != QProcess::NotRunning;
 }
+
+#endif
 
 QString DevSimProcess::recordPath() const
 {

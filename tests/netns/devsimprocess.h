@@ -22,7 +22,9 @@ struct RecordedDatagram {
 };
 
 // Runs varnitt-devsim on the device side of the LAN that tests/netns/lan.sh built,
-// recording everything it receives into a file of its own.
+// recording everything it receives into a file of its own. A Windows test program
+// under Wine cannot start the Linux simulator: tests/windows/devsim-broker.py starts
+// it on the program's behalf, asked through files in VARNITT_BROKER_DIR.
 class DevSimProcess : public QObject {
     Q_OBJECT
 
@@ -52,7 +54,16 @@ public:
     bool waitForRecorded(int count, int timeoutMs = 3000) const;
 
 private:
+#ifdef Q_OS_WIN
+    bool startThroughBroker(const QStringList &command, int timeoutMs);
+    // The broker's file of this name in the simulator's folder, read whole; null if absent.
+    QByteArray brokerFile(const char *name) const;
+    void askBroker(const char *request);
+
+    bool m_started = false;
+#else
     QProcess *m_process;
+#endif
     std::unique_ptr<QTemporaryDir> m_directory;
     QString m_error;
 };

@@ -2,7 +2,7 @@
 # Starts each program where it must not work: in a network namespace whose interface
 # carries 192.0.2.1/24, a stand-in for a real LAN. Each must fail with its refusal on
 # stderr and put not one packet on that interface; varnitt-devsim, started without
-# --interface, must exit with status 2 and say why.
+# --interface, must exit with status 2 and say why. Windows programs (.exe) run under Wine.
 # Exit code 77 tells CTest the test was skipped: neither root nor user namespaces.
 # Usage: refusal.sh PROGRAM...
 if [ "${1-}" != "--inside" ]; then
@@ -73,7 +73,12 @@ for program in "$@"; do
         sleep 0.05
     done
 
-    QT_QPA_PLATFORM=offscreen "$program" >"$work/out" 2>"$work/err"
+    case $program in
+    # A Windows program runs under Wine, whose prefix starts here too: Wine itself must
+    # not send anything either.
+    *.exe) "$(dirname "$0")/../windows/wine-run.sh" "$program" -platform offscreen >"$work/out" 2>"$work/err" ;;
+    *) QT_QPA_PLATFORM=offscreen "$program" >"$work/out" 2>"$work/err" ;;
+    esac
     rc=$?
     # The last datagrams of a program that did send would still be on their way.
     sleep 0.3

@@ -1,0 +1,98 @@
+#!/bin/sh
+# Runs a Windows program under Wine in the network namespace this script is started in
+# (tests/netns/in-empty-netns.sh or lan.sh), with a Wine prefix of its own that is first
+# started here and ended here: Wine makes its sockets in its wineserver and reads the
+# interfaces through its own services, both living where the prefix started.
+# Usage: wine-run.sh [--broker DEVSIM] [--qtest] EXE [ARGS...]
+#   --broker DEVSIM  lets the program start the Linux simulator DEVSIM on the LAN
+#                    (tests/windows/devsim-broker.py)
+#   --qtest          EXE is a Qt Test program: its report is shown on stdout (Qt Test on
+#                    Windows sends a plain-text report on stdout to the debugger instead)
+# Wine drops every QT_ variable: a Qt GUI program needs "-platform offscreen" among ARGS.
+# VARNITT_WINE_DLL_DIRS: the Linux folders (colon-separated) of the DLLs it needs.
+here=$(cd "$(dirname "$0")" && pwd)
+PATH=$PATH:/usr/sbin:/sbin
+
+broker_devsim=
+if [ "${1-}" = "--broker" ]; then
+    broker_devsim=$2
+    shift 2
+fi
+qtest=
+if [ "${1-}" = "--qtest" ]; then
+    qtest=1
+    shift
+fi
+if [ $# -eq 0 ]; then
+    echo "usage: $0 [--broker DEVSIM] [--qtest] EXE [ARGS...]" >&2
+    exit 2
+fi
+if ! command -v wine >/dev/null 2>&1 || ! command -v Xvfb >/dev/null 2>&1; then
+    echo "wine or Xvfb is missing" >&2
+    exit 1
+fi
+# Only the harness's own networks: the test LAN, its stand-in for a real one, or none.
+foreign=$(ip -o -4 addr show 2>/dev/null | awk '{ print $4 }' |
+    grep -v -e '^127\.' -e '^198\.51\.100\.' -e '^192\.0\.2\.' | head -n 1)
+if [ -n "$foreign" ]; then
+    echo "$0: refusing to start Wine beside $foreign; run it inside the test harness's namespace" >&2
+    exit 1
+fi
+
+if [ -n "${VARNITT_WINE_DLL_DIRS-}" ]; then
+    WINEPATH=$(printf '%s' "$VARNITT_WINE_DLL_DIRS" | sed 's|:/|;Z:/|g; s|^|Z:|' | tr / '\\')
+    export WINEPATH
+fi
+
+work=$(mktemp -d)
+xvfb=
+broker=
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+    [ -n "$broker" ] && kill -TERM "$broker" 2>/dev/null
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    [ -n "$xvfb" ] && kill -TERM "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    rm -rf "$work"
+}
+trap 'cleanup' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Wine's desktop process wants an X display even for an offscreen program.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>/dev/null &
+xvfb=$!
+tries=0
+until [ -s "$work/display" ]; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 200 ] || ! kill -0 "$xvfb" 2>/dev/null; then
+        echo "Xvfb did not start" >&2
+        exit 1
+    fi
+    sleep 0.05
+done
+DISPLAY=:$(head -n 1 "$work/display")
+export DISPLAY
+
+if ! wine wineboot --init >"$work/wineboot.log" 2>&1; then
+    echo "creating the Wine prefix failed:" >&2
+    cat "$work/wineboot.log" >&2
+    exit 1
+fi
+
+if [ -n "$broker_devsim" ]; then
+    mkdir "$work/broker"
+    python3 "$here/devsim-broker.py" "$work/broker" "$broker_devsim" &
+    broker=$!
+    export VARNITT_BROKER_DIR="$work/broker"
+fi
+
+if [ -n "$qtest" ]; then
+    wine "$@" -o "Z:$work/report.txt,txt"
+    rc=$?
+    cat "$work/report.txt" 2>/dev/null
+else
+    wine "$@"
+    rc=$?
+fi
+exit "$rc"
