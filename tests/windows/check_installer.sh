@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# check_installer.sh SETUP_EXE
+# Installs Varnitt silently under Wine, starts and closes the installed program
+# like a user, uninstalls silently, and checks what each step left behind.
+# Wine runs only inside a network namespace of its own with a prefix first
+# started there, so nothing it does can reach the host's networks. A mount
+# namespace gives it a private /tmp/.X11-unix: X clients use the socket files
+# there, which no network namespace separates, and Xvfb takes :0 in every
+# namespace, so without it a concurrent run could close another run's window.
+# Exit: 0 pass, 1 fail, 77 skipped (no network namespace available).
+set -u
+
+if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+    echo "usage: $0 SETUP_EXE" >&2
+    exit 1
+fi
+
+if [ -z "${VARNITT_CHECK_OUTER_NETNS:-}" ]; then
+    VARNITT_CHECK_OUTER_NETNS=$(readlink /proc/self/ns/net)
+    export VARNITT_CHECK_OUTER_NETNS
+    self=$(readlink -f "$0")
+    setup=$(readlink -f "$1")
+    if unshare --net --mount true 2>/dev/null; then
+        exec unshare --net --mount -- bash "$self" "$setup"
+    elif unshare --user --map-root-user --net --mount true 2>/dev/null; then
+        exec unshare --user --map-root-user --net --mount -- bash "$self" "$setup"
+    fi
+    echo "SKIP: cannot create a network namespace here (needs root or user namespaces)"
+    exit 77
+fi
+
+# Never run Wine where a real interface is reachable.
+if [ "$(readlink /proc/self/ns/net)" = "$VARNITT_CHECK_OUTER_NETNS" ]; then
+    echo "FAIL: still in the caller's network namespace; refusing to start Wine"
+    exit 1
+fi
+interfaces=$(awk -F: 'NR > 2 { gsub(/ /, "", $1); print $1 }' /proc/net/dev)
+if [ "$interfaces" != lo ]; then
+    echo "FAIL: namespace has interfaces other than lo ($interfaces); refusing to start Wine"
+    exit 1
+fi
+ip link set lo up || { echo "FAIL: cannot bring lo up"; exit 1; }
+mkdir -p /tmp/.X11-unix 2>/dev/null
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || { echo "FAIL: cannot mount a private /tmp/.X11-unix"; exit 1; }
+
+setup=$1
+started=$(date +%s)
+failures=0
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+
+work=$(mktemp -d -t varnitt-check.XXXXXX)
+WINEPREFIX=$(mktemp -d -t varnitt-wineprefix.XXXXXX)
+# Wine links the prefix's user folders into HOME and writes desktop entries for
+# shortcuts; a private HOME and no menu builder keep the host's untouched.
+mkdir -p "$work/home"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share \
+    XDG_CACHE_HOME=$work/home/.cache
+export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset WINESERVER WINELOADER
+xvfb_pid=
+
+cleanup() {
+    wineserver -k 2>/dev/null
+    timeout 30 wineserver -w 2>/dev/null
+    [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
+    rm -rf "$WINEPREFIX" "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+show_log() { [ -s "$1" ] && sed 's/^/    | /' "$1" | tail -n 20; }
+
+# Waits until every process of this prefix has ended; the uninstaller's copy
+# in TEMP and Wine's own services included.
+wine_settle() { timeout "${1:-120}" wineserver -w; }
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+    echo "FAIL: Xvfb did not start"; show_log "$work/xvfb.log"; exit 1
+fi
+export DISPLAY=:$(head -n 1 "$work/display")
+
+timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 && wine_settle 300
+check "Wine prefix created in the namespace" test -f "$WINEPREFIX/system.reg"
+
+# --- install ---
+timeout 300 wine "$setup" /S >"$work/install.log" 2>&1
+code=$?
+wine_settle
+check "silent install exits 0 (got $code)" test "$code" = 0
+[ "$code" = 0 ] || show_log "$work/install.log"
+
+instdir="$WINEPREFIX/drive_c/Program Files/Varnitt"
+for f in varnitt.exe Qt5Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll uninstall.exe; do
+    check "installed $f" test -f "$instdir/$f"
+done
+(cd "$instdir" 2>/dev/null && find . -type f | LC_ALL=C sort) >"$work/installed.txt"
+# All-users programs folder as this Wine lays it out (CSIDL_COMMON_PROGRAMS).
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Varnitt.lnk"
+if [ -f "$shortcut" ]; then
+    pass "shortcut in the all-users Start menu"
+else
+    fail "shortcut in the all-users Start menu; found instead: $(find "$WINEPREFIX/drive_c" -iname 'varnitt.lnk' | tr '\n' ' ')"
+fi
+
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnitt'
+reg_value() { wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"; }
+check "uninstall entry DisplayName is Varnitt" test "$(reg_value DisplayName)" = Varnitt
+quiet=$(reg_value QuietUninstallString)
+check "QuietUninstallString names uninstall.exe with /S ($quiet)" \
+    test "$quiet" = '"C:\Program Files\Varnitt\uninstall.exe" /S'
+
+# --- start and close the installed program ---
+rm -f "$instdir/devlist.json"
+(cd "$instdir" && exec timeout 90 wine "C:\\Program Files\\Varnitt\\varnitt.exe") >"$work/app.log" 2>&1 &
+app=$!
+/usr/bin/python3 - "$app" >"$work/close.log" 2>&1 <<'EOF'
+# Closes the Varnitt window the way a window manager does for the user.
+# (Debian's python3, which has python3-xlib.)
+import os, sys, time
+from Xlib import X, display, protocol
+app = int(sys.argv[1])
+dpy = display.Display()
+root = dpy.screen().root
+deadline = time.time() + 90
+window = None
+while window is None and time.time() < deadline:
+    try:
+        os.kill(app, 0)
+    except OSError as e:
+        print("program ended before its window appeared (%s)" % e)
+        sys.exit(1)
+    for child in root.query_tree().children:
+        try:
+            if child.get_wm_name() == "Varnitt" and child.get_attributes().map_state == X.IsViewable:
+                window = child
+                break
+        except Exception:
+            continue
+    time.sleep(0.2)
+if window is None:
+    print("no Varnitt window appeared")
+    sys.exit(1)
+geometry = window.get_geometry()
+print("window up: %dx%d" % (geometry.width, geometry.height))
+event = protocol.event.ClientMessage(window=window, client_type=dpy.intern_atom("WM_PROTOCOLS"),
+                                     data=(32, [dpy.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
+# A close that lands while the program is still starting up can go unseen; a
+# user would click again, so this does too, until the window goes away.
+deadline = time.time() + 30
+sent = 0
+while time.time() < deadline:
+    try:
+        if window.get_attributes().map_state != X.IsViewable:
+            break
+        if sent == 0 or time.time() >= next_send:
+            window.send_event(event)
+            dpy.flush()
+            sent += 1
+            next_send = time.time() + 3
+    except Exception:
+        break  # the window is gone
+    time.sleep(0.2)
+else:
+    print("window still open after %d close requests" % sent)
+    sys.exit(1)
+print("window closed after %d close request(s)" % sent)
+EOF
+closed=$?
+check "Varnitt window appeared and closed on WM_DELETE_WINDOW ($(tail -n 1 "$work/close.log"))" test "$closed" = 0
+[ "$closed" = 0 ] || { show_log "$work/close.log"; kill "$app" 2>/dev/null; }
+wait "$app"
+code=$?
+check "program exits 0 after its window is closed (got $code)" test "$code" = 0
+[ "$code" = 0 ] || show_log "$work/app.log"
+check "devlist.json beside varnitt.exe holds an empty list with CR LF line ends" \
+    cmp -s "$instdir/devlist.json" <(printf '[\r\n]\r\n')
+wine_settle
+
+# --- uninstall, as the system's list of programs would run it ---
+# Without _?= the uninstaller copies itself to TEMP, starts the copy and returns;
+# waiting for the prefix to go quiet waits for that copy too.
+uninstaller=$(sed -n 's/^"\(.*\)" \/S$/\1/p' <<<"$quiet")
+[ -n "$uninstaller" ] || uninstaller='C:\Program Files\Varnitt\uninstall.exe'
+timeout 300 wine "$uninstaller" /S >"$work/uninstall.log" 2>&1
+code=$?
+wine_settle
+check "silent uninstall exits 0 (got $code)" test "$code" = 0
+
+left=0
+while IFS= read -r f; do
+    [ -e "$instdir/$f" ] && { echo "    still there: $f"; left=1; }
+done <"$work/installed.txt"
+check "every installed file removed" test "$left" = 0
+check "install directory holds only devlist.json" \
+    test "$(cd "$instdir" 2>/dev/null && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')" = "./devlist.json "
+check "shortcut removed" test ! -e "$shortcut"
+wine reg query "$key" >/dev/null 2>&1
+check "uninstall registry key removed" test $? -ne 0
+wine_settle
+
+echo "took $(( $(date +%s) - started )) s"
+if [ "$failures" = 0 ]; then
+    echo "PASS: installer checks"
+    exit 0
+fi
+echo "FAIL: $failures installer check(s) failed"
+exit 1
