@@ -5,6 +5,9 @@
 #   ./varnitt.sh try [COUNT]  build, then start Varnitt in a private test network
 #                             against COUNT simulated devices (default 25)
 #   ./varnitt.sh package      install what is missing, build the Debian package into build/
+#   ./varnitt.sh windows      install what is missing, build Qt for Windows (once, cached),
+#                             build and test the Windows program under Wine, and leave its
+#                             zip and installer in build/
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,6 +19,10 @@ package_packages=(dpkg-dev file)
 # Only the test suite's fuzzing needs clang and its libFuzzer runtime; its package
 # checks need the validators, lintian and man.
 test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db)
+# The Windows build: the cross compiler, Qt's source and what building it takes, Wine to
+# test under, and the packers.
+windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
+    wine wine64 fonts-wine nsis zip unzip)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -113,6 +120,33 @@ fuzz_stage() {
     rm -f "$log"
 }
 
+# stage NAME COMMAND...: runs one step of a longer job and says on stderr how long it took.
+stage() {
+    local name=$1 start rc
+    shift
+    start=$(date +%s)
+    "$@"
+    rc=$?
+    echo "== $name: $(($(date +%s) - start)) s$([ "$rc" -eq 0 ] || echo ", FAILED")" >&2
+    return "$rc"
+}
+
+# windows_artefacts QT_PREFIX: the deployed folder, its zip and the installer, in build/.
+windows_artefacts() {
+    local qt_prefix=$1 version name folder
+    version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+    name=varnitt-$version-windows-x64
+    folder=$here/build-windows/deploy/$name
+    rm -rf "$here/build-windows/deploy"
+    mkdir -p "$here/build-windows/deploy" "$build_dir"
+    "$here/packaging/windows/deploy.sh" "$qt_prefix" "$here/build-windows/bin/varnitt.exe" "$folder" || return 1
+    rm -f "$build_dir/$name.zip" "$build_dir/varnitt-$version-setup.exe"
+    (cd "$here/build-windows/deploy" && zip -qr -X "$build_dir/$name.zip" "$name") || return 1
+    "$here/packaging/windows/make-installer.sh" "$folder" "$version" \
+        "$here/packaging/windows/varnitt.ico" "$build_dir/varnitt-$version-setup.exe" || return 1
+    ls -l "$build_dir/$name.zip" "$build_dir/varnitt-$version-setup.exe"
+}
+
 need_display() {
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "varnitt: no display available (DISPLAY is not set); run this from a desktop session." >&2
@@ -152,6 +186,41 @@ package)
     mkdir -p "$build_dir"
     mv "$here/build-package/$deb" "$build_dir/$deb"
     echo "Package: $build_dir/$deb"
+    ;;
+windows)
+    install_missing "${windows_packages[@]}"
+    if [ "$(id -u)" -eq 0 ] || unshare --user --map-root-user --net true 2>/dev/null; then
+        skips_fail=1
+    fi
+    started=$(date +%s)
+    set +e
+    # The Windows LAN tests drive the Linux simulator.
+    stage "Linux build (simulator)" build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    qt_prefix=$(stage "Qt for Windows" "$here/packaging/windows/build-qt.sh" | tail -n 1)
+    if [ ! -f "$qt_prefix/.complete" ]; then
+        echo "!! Qt for Windows could not be built"
+        count_result "Qt for Windows" failed
+    else
+        test_start=$(date +%s)
+        test_stage "$here/build-windows" "Windows build under Wine" \
+            -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt_prefix" \
+            -DCMAKE_BUILD_TYPE=Release -DVARNITT_LINUX_DEVSIM="$build_dir/bin/varnitt-devsim"
+        echo "== Windows build and tests: $(($(date +%s) - test_start)) s"
+        if stage "zip and installer" windows_artefacts "$qt_prefix"; then
+            version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+            if stage "installer under Wine" "$here/tests/windows/check_installer.sh" \
+                "$build_dir/varnitt-$version-setup.exe"; then
+                count_result "installer under Wine" passed
+            else
+                count_result "installer under Wine" failed
+            fi
+        else
+            count_result "zip and installer" failed
+        fi
+    fi
+    echo "== windows: $(($(date +%s) - started)) s in all"
+    echo "Summary: $passed passed, $failed failed, $skipped skipped"
+    [ "$failed" -eq 0 ]
     ;;
 try)
     count=${2:-25}
