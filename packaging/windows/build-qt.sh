@@ -59,7 +59,7 @@ if [ ! -f "$build_dir/.configured" ]; then
     touch "$build_dir/.configured"
     echo "== configure took $(($(date +%s) - start)) s" >&2
 fi
-echo "== Building Qt $qt_version for $target (about half an hour on two cores)" >&2
+echo "== Building Qt $qt_version for $target (about a quarter of an hour on two cores)" >&2
 start=$(date +%s)
 make -j"$(nproc)" >&2
 make install >&2

@@ -7,7 +7,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 SKIP = 77
 
@@ -18,7 +17,8 @@ def main():
         return 2
     binary, netns = sys.argv[1:]
     try:
-        from Xlib import X, display, protocol
+        from Xlib import display
+        from xwindow import close_request, wait_for_window
     except ImportError:
         print("python3-xlib is missing; skipping")
         return SKIP
@@ -44,20 +44,7 @@ def main():
         app = subprocess.Popen([netns, exe], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
         dpy = display.Display(":" + number)
-        root = dpy.screen().root
-        window = None
-        deadline = time.time() + 20
-        while window is None and time.time() < deadline:
-            if app.poll() is not None:
-                break
-            for child in root.query_tree().children:
-                try:
-                    if child.get_wm_name() == "Varnitt" and child.get_attributes().map_state == X.IsViewable:
-                        window = child
-                        break
-                except Exception:
-                    continue
-            time.sleep(0.2)
+        window = wait_for_window(dpy, "Varnitt", lambda: app.poll() is None, 20)
         if window is None:
             code = app.poll()
             out = app.stdout.read().decode(errors="replace") if code is not None else ""
@@ -69,11 +56,7 @@ def main():
         geometry = window.get_geometry()
         print("window up: %dx%d" % (geometry.width, geometry.height))
 
-        wm_protocols = dpy.intern_atom("WM_PROTOCOLS")
-        wm_delete = dpy.intern_atom("WM_DELETE_WINDOW")
-        event = protocol.event.ClientMessage(window=window, client_type=wm_protocols,
-                                             data=(32, [wm_delete, X.CurrentTime, 0, 0, 0]))
-        window.send_event(event)
+        window.send_event(close_request(dpy, window))
         dpy.flush()
         try:
             code = app.wait(timeout=15)

@@ -44,6 +44,7 @@ mkdir -p /tmp/.X11-unix 2>/dev/null
 mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || { echo "FAIL: cannot mount a private /tmp/.X11-unix"; exit 1; }
 
 setup=$1
+smoke_dir=$(cd "$(dirname "$0")/../smoke" && pwd)
 started=$(date +%s)
 failures=0
 pass() { echo "PASS: $*"; }
@@ -87,11 +88,15 @@ if [ ! -s "$work/display" ]; then
 fi
 export DISPLAY=:$(head -n 1 "$work/display")
 
-timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 && wine_settle 300
-check "Wine prefix created in the namespace" test -f "$WINEPREFIX/system.reg"
+# No terminal for Wine: under timeout it runs in a background process group.
+timeout 300 wine wineboot --init </dev/null >"$work/wineboot.log" 2>&1
+code=$?
+wine_settle 300
+check "Wine prefix created in the namespace (wineboot exit $code)" test -f "$WINEPREFIX/system.reg"
+[ -f "$WINEPREFIX/system.reg" ] || show_log "$work/wineboot.log"
 
 # --- install ---
-timeout 300 wine "$setup" /S >"$work/install.log" 2>&1
+timeout 300 wine "$setup" /S </dev/null >"$work/install.log" 2>&1
 code=$?
 wine_settle
 check "silent install exits 0 (got $code)" test "$code" = 0
@@ -119,39 +124,30 @@ check "QuietUninstallString names uninstall.exe with /S ($quiet)" \
 
 # --- start and close the installed program ---
 rm -f "$instdir/devlist.json"
-(cd "$instdir" && exec timeout 90 wine "C:\\Program Files\\Varnitt\\varnitt.exe") >"$work/app.log" 2>&1 &
+(cd "$instdir" && exec timeout 90 wine "C:\\Program Files\\Varnitt\\varnitt.exe") </dev/null >"$work/app.log" 2>&1 &
 app=$!
-/usr/bin/python3 - "$app" >"$work/close.log" 2>&1 <<'EOF'
+/usr/bin/python3 - "$app" "$smoke_dir" >"$work/close.log" 2>&1 <<'EOF'
 # Closes the Varnitt window the way a window manager does for the user.
 # (Debian's python3, which has python3-xlib.)
 import os, sys, time
-from Xlib import X, display, protocol
+from Xlib import X, display
+sys.path.insert(0, sys.argv[2])
+from xwindow import close_request, wait_for_window
 app = int(sys.argv[1])
-dpy = display.Display()
-root = dpy.screen().root
-deadline = time.time() + 90
-window = None
-while window is None and time.time() < deadline:
+def running():
     try:
         os.kill(app, 0)
-    except OSError as e:
-        print("program ended before its window appeared (%s)" % e)
-        sys.exit(1)
-    for child in root.query_tree().children:
-        try:
-            if child.get_wm_name() == "Varnitt" and child.get_attributes().map_state == X.IsViewable:
-                window = child
-                break
-        except Exception:
-            continue
-    time.sleep(0.2)
+        return True
+    except OSError:
+        return False
+dpy = display.Display()
+window = wait_for_window(dpy, "Varnitt", running, 90)
 if window is None:
-    print("no Varnitt window appeared")
+    print("program ended before its window appeared" if not running() else "no Varnitt window appeared")
     sys.exit(1)
 geometry = window.get_geometry()
 print("window up: %dx%d" % (geometry.width, geometry.height))
-event = protocol.event.ClientMessage(window=window, client_type=dpy.intern_atom("WM_PROTOCOLS"),
-                                     data=(32, [dpy.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
+event = close_request(dpy, window)
 # A close that lands while the program is still starting up can go unseen; a
 # user would click again, so this does too, until the window goes away.
 deadline = time.time() + 30
@@ -189,7 +185,7 @@ wine_settle
 # waiting for the prefix to go quiet waits for that copy too.
 uninstaller=$(sed -n 's/^"\(.*\)" \/S$/\1/p' <<<"$quiet")
 [ -n "$uninstaller" ] || uninstaller='C:\Program Files\Varnitt\uninstall.exe'
-timeout 300 wine "$uninstaller" /S >"$work/uninstall.log" 2>&1
+timeout 300 wine "$uninstaller" /S </dev/null >"$work/uninstall.log" 2>&1
 code=$?
 wine_settle
 check "silent uninstall exits 0 (got $code)" test "$code" = 0

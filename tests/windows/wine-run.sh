@@ -13,6 +13,17 @@
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 
+# Xvfb takes display :0 in every network namespace, and its socket file in
+# /tmp/.X11-unix is shared by all of them: a mount namespace keeps ours apart.
+if [ -z "${VARNITT_WINE_OWN_MOUNTS-}" ]; then
+    VARNITT_WINE_OWN_MOUNTS=1 exec unshare --mount -- sh "$0" "$@"
+fi
+mkdir -p /tmp/.X11-unix 2>/dev/null
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix 2>/dev/null || {
+    echo "$0: cannot give Xvfb a private /tmp/.X11-unix" >&2
+    exit 1
+}
+
 broker_devsim=
 if [ "${1-}" = "--broker" ]; then
     broker_devsim=$2
@@ -47,7 +58,11 @@ fi
 work=$(mktemp -d)
 xvfb=
 broker=
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+# No Mono or Gecko prompts, and no menu entries or links written into anyone's home.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+mkdir "$work/home"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
 cleanup() {
     [ -n "$broker" ] && kill -TERM "$broker" 2>/dev/null
     wineserver -k 2>/dev/null
@@ -74,7 +89,7 @@ done
 DISPLAY=:$(head -n 1 "$work/display")
 export DISPLAY
 
-if ! wine wineboot --init >"$work/wineboot.log" 2>&1; then
+if ! wine wineboot --init </dev/null >"$work/wineboot.log" 2>&1; then
     echo "creating the Wine prefix failed:" >&2
     cat "$work/wineboot.log" >&2
     exit 1
@@ -88,11 +103,11 @@ if [ -n "$broker_devsim" ]; then
 fi
 
 if [ -n "$qtest" ]; then
-    wine "$@" -o "Z:$work/report.txt,txt"
+    wine "$@" -o "Z:$work/report.txt,txt" </dev/null
     rc=$?
     cat "$work/report.txt" 2>/dev/null
 else
-    wine "$@"
+    wine "$@" </dev/null
     rc=$?
 fi
 exit "$rc"
