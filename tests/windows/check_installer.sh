@@ -58,6 +58,9 @@ WINEPREFIX=$(mktemp -d -t varnitt-wineprefix.XXXXXX)
 mkdir -p "$work/home"
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share \
     XDG_CACHE_HOME=$work/home/.cache
+# This Wine finds fonts-wine's Tahoma, the Windows dialog font, only through fontconfig.
+mkdir -p "$XDG_DATA_HOME"
+ln -s /usr/share/wine/fonts "$XDG_DATA_HOME/fonts"
 export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset WINESERVER WINELOADER
 xvfb_pid=

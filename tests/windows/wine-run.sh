@@ -63,6 +63,9 @@ export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir "$work/home"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+# This Wine finds fonts-wine's Tahoma, the Windows dialog font, only through fontconfig.
+mkdir -p "$XDG_DATA_HOME"
+ln -s /usr/share/wine/fonts "$XDG_DATA_HOME/fonts"
 cleanup() {
     [ -n "$broker" ] && kill -TERM "$broker" 2>/dev/null
     wineserver -k 2>/dev/null
