@@ -131,10 +131,9 @@ stage() {
     return "$rc"
 }
 
-# windows_artefacts QT_PREFIX: the deployed folder, its zip and the installer, in build/.
+# windows_artefacts QT_PREFIX VERSION: the deployed folder, its zip and the installer, in build/.
 windows_artefacts() {
-    local qt_prefix=$1 version name folder
-    version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+    local qt_prefix=$1 version=$2 name folder
     name=varnitt-$version-windows-x64
     folder=$here/build-windows/deploy/$name
     rm -rf "$here/build-windows/deploy"
@@ -193,6 +192,7 @@ windows)
         skips_fail=1
     fi
     started=$(date +%s)
+    version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
     set +e
     # The Windows LAN tests drive the Linux simulator.
     stage "Linux build (simulator)" build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -201,13 +201,10 @@ windows)
         echo "!! Qt for Windows could not be built"
         count_result "Qt for Windows" failed
     else
-        test_start=$(date +%s)
-        test_stage "$here/build-windows" "Windows build under Wine" \
+        stage "Windows build and tests" test_stage "$here/build-windows" "Windows build under Wine" \
             -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt_prefix" \
             -DCMAKE_BUILD_TYPE=Release -DVARNITT_LINUX_DEVSIM="$build_dir/bin/varnitt-devsim"
-        echo "== Windows build and tests: $(($(date +%s) - test_start)) s"
-        if stage "zip and installer" windows_artefacts "$qt_prefix"; then
-            version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+        if stage "zip and installer" windows_artefacts "$qt_prefix" "$version"; then
             if stage "installer under Wine" "$here/tests/windows/check_installer.sh" \
                 "$build_dir/varnitt-$version-setup.exe"; then
                 count_result "installer under Wine" passed

@@ -211,7 +211,8 @@ void TestDiscovery::socketPerAddressIsLogged()
 
     const QStringList used = capturedLines.filter("use network interface:");
     QCOMPARE(used.size(), 1);
-    const QRegularExpressionMatch named = interfaceLine(qEnvironmentVariable("VARNITT_APP_IF")).match(used.first());
+    const QRegularExpressionMatch named
+        = interfaceLine(qEnvironmentVariable("VARNITT_APP_IF")).match(used.first());
     QVERIFY2(named.hasMatch(), qPrintable(used.first()));
     QCOMPARE(
         capturedLines.filter(QRegularExpression("^bind \"198\\.51\\.100\\.[12]\"  any port$")).size(), 2);
@@ -219,8 +220,8 @@ void TestDiscovery::socketPerAddressIsLogged()
     const QString join = QString("join multicast group success \"239.255.255.250\" by interface \"%1\"")
                              .arg(named.captured(1));
     QCOMPARE(capturedLines.count(join), 2);
-    QCOMPARE(window->findChildren<QUdpSocket *>().size(), 2);
-    const QString foreign = socketOnForeignInterface(window->findChildren<QUdpSocket *>());
+    QCOMPARE(sockets().size(), 2);
+    const QString foreign = socketOnForeignInterface(sockets());
     QVERIFY2(foreign.isEmpty(), qPrintable(foreign));
     QCOMPARE(statusLabel()->text(), QString());
 }
@@ -268,8 +269,8 @@ void TestDiscovery::searchListsEveryDevice()
         QStringList({ "1001", "Lobby", "Lobby speaker", "198.51.100.21", "disable", "02:00:00:aa:00:01",
             "idle", "80", "5060" }));
     QCOMPARE(rows.value("02:00:00:aa:00:02"),
-        QStringList({ "1002", utf8NameAsReceived, "SA-200", "198.51.100.22", "enable",
-            "02:00:00:aa:00:02", "file playing", "8080", "5062" }));
+        QStringList({ "1002", utf8NameAsReceived, "SA-200", "198.51.100.22", "enable", "02:00:00:aa:00:02",
+            "file playing", "8080", "5062" }));
     QCOMPARE(rows.value("02:00:00:aa:00:03"),
         QStringList(
             { "", "Yard", "Paging horn", "198.51.100.23", "disable", "02:00:00:aa:00:03", "9", "0", "0" }));
@@ -465,7 +466,7 @@ void TestDiscovery::eachInterfaceSendsOnItsOwn()
     QVERIFY2(second.start({ "--devices", lateStatusFile(), "--interface", secondCable }),
         qPrintable(second.errorString()));
     startWindow();
-    const QString foreign = socketOnForeignInterface(window->findChildren<QUdpSocket *>());
+    const QString foreign = socketOnForeignInterface(sockets());
     QVERIFY2(foreign.isEmpty(), qPrintable(foreign));
     searchAndWait();
     QCOMPARE(table()->rowCount(), 2);

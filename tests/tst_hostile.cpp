@@ -345,7 +345,8 @@ void TestHostile::initTestCase()
     if (!DevSimProcess::harnessPresent())
         QFAIL("needs the test LAN (run through tests/netns/lan.sh)");
 #ifdef Q_OS_WIN
-    QVERIFY2(GetACP() == 1252, "the expected texts assume the ANSI code page 1252 (Wine under LC_ALL=C.UTF-8)");
+    QVERIFY2(
+        GetACP() == 1252, "the expected texts assume the ANSI code page 1252 (Wine under LC_ALL=C.UTF-8)");
 #else
     QVERIFY2(QTextCodec::codecForLocale()->mibEnum() == 106,
         "the expected texts assume a UTF-8 locale (LC_ALL=C.UTF-8)");

@@ -24,6 +24,17 @@ QString brokerDirectory()
     const QString unixPath = qEnvironmentVariable("VARNITT_BROKER_DIR");
     return unixPath.isEmpty() ? QString() : QStringLiteral("Z:") + unixPath;
 }
+
+// Like QProcess's own waits, handles no events meanwhile; false if the deadline passed first.
+template<typename Condition> bool pollUntil(Condition done, const QDeadlineTimer &deadline)
+{
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
 #endif
 
 } // namespace
@@ -128,7 +139,8 @@ bool DevSimProcess::startThroughBroker(const QStringList &arguments, int timeout
         QFile::remove(m_directory->filePath(QLatin1String(stale)));
     // Written aside and renamed, so the broker never reads half a request.
     QFile file(m_directory->filePath(QStringLiteral("args.part")));
-    if (!file.open(QIODevice::WriteOnly) || file.write((request.join(QLatin1Char('\n')) + '\n').toUtf8()) < 0) {
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write((request.join(QLatin1Char('\n')) + '\n').toUtf8()) < 0) {
         m_error = QStringLiteral("cannot write the request: ") + file.errorString();
         return false;
     }
@@ -138,19 +150,15 @@ bool DevSimProcess::startThroughBroker(const QStringList &arguments, int timeout
         return false;
     }
     m_started = true;
-    const QDeadlineTimer deadline(timeoutMs);
-    // Like QProcess::waitForReadyRead: no events are handled while the simulator starts.
-    while (!brokerFile("out").contains("ready\n")) {
-        if (!isRunning() || deadline.hasExpired()) {
-            m_error = QStringLiteral("no \"ready\" from the simulator; it printed: ")
-                + QString::fromLocal8Bit(brokerFile("out"));
-            if (isRunning())
-                askBroker("kill");
-            return false;
-        }
-        QThread::msleep(5);
-    }
-    return true;
+    const auto ready = [this] { return brokerFile("out").contains("ready\n"); };
+    pollUntil([this, &ready] { return ready() || !isRunning(); }, QDeadlineTimer(timeoutMs));
+    if (ready())
+        return true;
+    m_error = QStringLiteral("no \"ready\" from the simulator; it printed: ")
+        + QString::fromLocal8Bit(brokerFile("out"));
+    if (isRunning())
+        askBroker("kill");
+    return false;
 }
 
 QByteArray DevSimProcess::brokerFile(const char *name) const
@@ -171,13 +179,9 @@ bool DevSimProcess::stop(int timeoutMs)
         return true;
     if (isRunning()) {
         askBroker("stop");
-        const QDeadlineTimer deadline(timeoutMs);
-        while (isRunning()) {
-            if (deadline.hasExpired()) {
-                m_error = QStringLiteral("did not stop on SIGTERM");
-                return false;
-            }
-            QThread::msleep(5);
+        if (!pollUntil([this] { return !isRunning(); }, QDeadlineTimer(timeoutMs))) {
+            m_error = QStringLiteral("did not stop on SIGTERM");
+            return false;
         }
     }
     return brokerFile("exit") == "0";

@@ -2,49 +2,22 @@
 # check_installer.sh SETUP_EXE
 # Installs Varnitt silently under Wine, starts and closes the installed program
 # like a user, uninstalls silently, and checks what each step left behind.
-# Wine runs only inside a network namespace of its own with a prefix first
-# started there, so nothing it does can reach the host's networks. A mount
-# namespace gives it a private /tmp/.X11-unix: X clients use the socket files
-# there, which no network namespace separates, and Xvfb takes :0 in every
-# namespace, so without it a concurrent run could close another run's window.
+# It runs in an empty network namespace, inside the Wine environment that
+# tests/windows/wine-run.sh prepares there (a fresh prefix, its own display and home).
 # Exit: 0 pass, 1 fail, 77 skipped (no network namespace available).
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 
-if [ $# -ne 1 ] || [ ! -f "$1" ]; then
-    echo "usage: $0 SETUP_EXE" >&2
-    exit 1
-fi
-
-if [ -z "${VARNITT_CHECK_OUTER_NETNS:-}" ]; then
-    VARNITT_CHECK_OUTER_NETNS=$(readlink /proc/self/ns/net)
-    export VARNITT_CHECK_OUTER_NETNS
-    self=$(readlink -f "$0")
-    setup=$(readlink -f "$1")
-    if unshare --net --mount true 2>/dev/null; then
-        exec unshare --net --mount -- bash "$self" "$setup"
-    elif unshare --user --map-root-user --net --mount true 2>/dev/null; then
-        exec unshare --user --map-root-user --net --mount -- bash "$self" "$setup"
+if [ "${1-}" != --inside ]; then
+    if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+        echo "usage: $0 SETUP_EXE" >&2
+        exit 1
     fi
-    echo "SKIP: cannot create a network namespace here (needs root or user namespaces)"
-    exit 77
+    exec "$here/../netns/in-empty-netns.sh" "$here/wine-run.sh" --shell \
+        bash "$here/check_installer.sh" --inside "$(readlink -f "$1")"
 fi
-
-# Never run Wine where a real interface is reachable.
-if [ "$(readlink /proc/self/ns/net)" = "$VARNITT_CHECK_OUTER_NETNS" ]; then
-    echo "FAIL: still in the caller's network namespace; refusing to start Wine"
-    exit 1
-fi
-interfaces=$(awk -F: 'NR > 2 { gsub(/ /, "", $1); print $1 }' /proc/net/dev)
-if [ "$interfaces" != lo ]; then
-    echo "FAIL: namespace has interfaces other than lo ($interfaces); refusing to start Wine"
-    exit 1
-fi
-ip link set lo up || { echo "FAIL: cannot bring lo up"; exit 1; }
-mkdir -p /tmp/.X11-unix 2>/dev/null
-mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || { echo "FAIL: cannot mount a private /tmp/.X11-unix"; exit 1; }
-
-setup=$1
-smoke_dir=$(cd "$(dirname "$0")/../smoke" && pwd)
+setup=$2
+smoke_dir=$here/../smoke
 started=$(date +%s)
 failures=0
 pass() { echo "PASS: $*"; }
@@ -52,51 +25,13 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 
 work=$(mktemp -d -t varnitt-check.XXXXXX)
-WINEPREFIX=$(mktemp -d -t varnitt-wineprefix.XXXXXX)
-# Wine links the prefix's user folders into HOME and writes desktop entries for
-# shortcuts; a private HOME and no menu builder keep the host's untouched.
-mkdir -p "$work/home"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share \
-    XDG_CACHE_HOME=$work/home/.cache
-# This Wine finds fonts-wine's Tahoma, the Windows dialog font, only through fontconfig.
-mkdir -p "$XDG_DATA_HOME"
-ln -s /usr/share/wine/fonts "$XDG_DATA_HOME/fonts"
-export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset WINESERVER WINELOADER
-xvfb_pid=
-
-cleanup() {
-    wineserver -k 2>/dev/null
-    timeout 30 wineserver -w 2>/dev/null
-    [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
-    rm -rf "$WINEPREFIX" "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+trap 'rm -rf "$work"' EXIT
 
 show_log() { [ -s "$1" ] && sed 's/^/    | /' "$1" | tail -n 20; }
 
 # Waits until every process of this prefix has ended; the uninstaller's copy
 # in TEMP and Wine's own services included.
 wine_settle() { timeout "${1:-120}" wineserver -w; }
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
-    echo "FAIL: Xvfb did not start"; show_log "$work/xvfb.log"; exit 1
-fi
-export DISPLAY=:$(head -n 1 "$work/display")
-
-# No terminal for Wine: under timeout it runs in a background process group.
-timeout 300 wine wineboot --init </dev/null >"$work/wineboot.log" 2>&1
-code=$?
-wine_settle 300
-check "Wine prefix created in the namespace (wineboot exit $code)" test -f "$WINEPREFIX/system.reg"
-[ -f "$WINEPREFIX/system.reg" ] || show_log "$work/wineboot.log"
 
 # --- install ---
 timeout 300 wine "$setup" /S </dev/null >"$work/install.log" 2>&1

@@ -4,10 +4,13 @@
 # started here and ended here: Wine makes its sockets in its wineserver and reads the
 # interfaces through its own services, both living where the prefix started.
 # Usage: wine-run.sh [--broker DEVSIM] [--qtest] EXE [ARGS...]
+#        wine-run.sh --shell COMMAND [ARGS...]
 #   --broker DEVSIM  lets the program start the Linux simulator DEVSIM on the LAN
 #                    (tests/windows/devsim-broker.py)
 #   --qtest          EXE is a Qt Test program: its report is shown on stdout (Qt Test on
 #                    Windows sends a plain-text report on stdout to the debugger instead)
+#   --shell          runs the Linux COMMAND in the prepared Wine environment (prefix,
+#                    display, home), for checks that run several Windows programs
 # Wine drops every QT_ variable: a Qt GUI program needs "-platform offscreen" among ARGS.
 # VARNITT_WINE_DLL_DIRS: the Linux folders (colon-separated) of the DLLs it needs.
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,13 +32,15 @@ if [ "${1-}" = "--broker" ]; then
     broker_devsim=$2
     shift 2
 fi
-qtest=
-if [ "${1-}" = "--qtest" ]; then
-    qtest=1
+mode=wine
+case ${1-} in
+--qtest | --shell)
+    mode=${1#--}
     shift
-fi
+    ;;
+esac
 if [ $# -eq 0 ]; then
-    echo "usage: $0 [--broker DEVSIM] [--qtest] EXE [ARGS...]" >&2
+    echo "usage: $0 [--broker DEVSIM] [--qtest | --shell] EXE [ARGS...]" >&2
     exit 2
 fi
 if ! command -v wine >/dev/null 2>&1 || ! command -v Xvfb >/dev/null 2>&1; then
@@ -62,7 +67,9 @@ export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko prompts, and no menu entries or links written into anyone's home.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir "$work/home"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+    XDG_CACHE_HOME="$work/home/.cache"
+unset WINESERVER WINELOADER
 # This Wine finds fonts-wine's Tahoma, the Windows dialog font, only through fontconfig.
 mkdir -p "$XDG_DATA_HOME"
 ln -s /usr/share/wine/fonts "$XDG_DATA_HOME/fonts"
@@ -105,12 +112,19 @@ if [ -n "$broker_devsim" ]; then
     export VARNITT_BROKER_DIR="$work/broker"
 fi
 
-if [ -n "$qtest" ]; then
+case $mode in
+qtest)
     wine "$@" -o "Z:$work/report.txt,txt" </dev/null
     rc=$?
     cat "$work/report.txt" 2>/dev/null
-else
+    ;;
+shell)
+    "$@" </dev/null
+    rc=$?
+    ;;
+*)
     wine "$@" </dev/null
     rc=$?
-fi
+    ;;
+esac
 exit "$rc"
