@@ -31,7 +31,8 @@ def main():
     exe = os.path.join(workdir, "varnitt")
     shutil.copy2(binary, exe)
 
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-dpi", "96",
+                             "-nolisten", "tcp"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     app = None
     try:

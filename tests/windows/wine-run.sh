@@ -13,6 +13,8 @@
 #                    display, home), for checks that run several Windows programs
 # Wine drops every QT_ variable: a Qt GUI program needs "-platform offscreen" among ARGS.
 # VARNITT_WINE_DLL_DIRS: the Linux folders (colon-separated) of the DLLs it needs.
+# VARNITT_WINE_SCREEN (default 1280x1024x24) and VARNITT_WINE_DPI (default 96, a 100 %
+# desktop): the display's size and the DPI Windows reports (LogPixels).
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 
@@ -85,7 +87,9 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # Wine's desktop process wants an X display even for an offscreen program.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>/dev/null &
+dpi=${VARNITT_WINE_DPI:-96}
+Xvfb -displayfd 3 -nolisten tcp -screen 0 "${VARNITT_WINE_SCREEN:-1280x1024x24}" -dpi "$dpi" \
+    3>"$work/display" 2>/dev/null &
 xvfb=$!
 tries=0
 until [ -s "$work/display" ]; do
@@ -103,6 +107,17 @@ if ! wine wineboot --init </dev/null >"$work/wineboot.log" 2>&1; then
     echo "creating the Wine prefix failed:" >&2
     cat "$work/wineboot.log" >&2
     exit 1
+fi
+# The display scale a user picks in Windows' settings; read by programs at their start.
+if [ "$dpi" != 96 ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+        </dev/null >>"$work/wineboot.log" 2>&1 &&
+        wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+            /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >>"$work/wineboot.log" 2>&1 || {
+        echo "setting the display scale failed:" >&2
+        cat "$work/wineboot.log" >&2
+        exit 1
+    }
 fi
 
 if [ -n "$broker_devsim" ]; then
