@@ -3,7 +3,10 @@
 # Lays out a runnable Windows tree in OUTDIR: the executable, the Qt plugins it
 # loads at run time, and every DLL these import (followed through the DLLs'
 # own imports), read from their PE import tables. Windows' own DLLs are left out.
+# licenses/ gets the terms of everything shipped and SOURCES.txt, which names the
+# Debian source package and version each DLL was built from.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 if [ $# -ne 3 ]; then
     echo "usage: $0 QT_PREFIX EXE OUTDIR" >&2
@@ -19,6 +22,8 @@ gxx=$target-g++-posix
 die() { echo "deploy.sh: $*" >&2; exit 1; }
 
 [ -d "$qt_prefix" ] || die "no Qt prefix at $qt_prefix"
+[ -f "$qt_prefix/qtbase-revision" ] && [ -d "$qt_prefix/licenses" ] ||
+    die "$qt_prefix does not record its qtbase source and licences (made by an older build-qt.sh)"
 [ -f "$exe" ] || die "no executable at $exe"
 command -v "$objdump" >/dev/null || die "$objdump is missing"
 command -v "$gxx" >/dev/null || die "$gxx is missing"
@@ -71,6 +76,90 @@ imports_of() {
     sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$dump" | tr -d '\r'
 }
 
+# Windows line ends, so that Notepad on any Windows shows the texts as lines.
+crlf() { sed 's/\r$//; s/$/\r/' "$@"; }
+
+# source_of FILE: "SOURCE-PACKAGE SOURCE-VERSION BINARY-PACKAGE BINARY-VERSION" of the Debian
+# package that holds FILE.
+source_of() {
+    local binary
+    binary=$(dpkg -S "$(readlink -f "$1")" 2>/dev/null | head -n 1 | cut -d: -f1)
+    [ -n "$binary" ] || die "no Debian package holds $1, so its source cannot be named"
+    dpkg-query -W -f='${source:Package} ${source:Version} ${Package} ${Version}' "$binary"
+}
+
+# write_licenses DIR: every licence that covers a shipped file, and where its source is.
+write_licenses() {
+    local dir=$1 gcc_doc=/usr/share/doc/gcc-mingw-w64-base/copyright
+    local mingw_doc=/usr/share/doc/mingw-w64-x86-64-dev/copyright
+    [ -f "$gcc_doc" ] || die "$gcc_doc is missing (gcc-mingw-w64-base)"
+    [ -f "$mingw_doc" ] || die "$mingw_doc is missing (mingw-w64-x86-64-dev)"
+    mkdir -p "$dir"
+    # The project's own terms, as packaging/copyright states them for the Debian package.
+    awk '/^Copyright:/ { sub(/^Copyright: */, ""); print "Varnitt"; print "Copyright " $0; print ""; next }
+         /^License:/ { body = 1; next }
+         body && /^ / { sub(/^ /, ""); if ($0 == ".") $0 = ""; print }' "$here/../copyright" |
+        crlf >"$dir/Varnitt.txt"
+    crlf "$qt_prefix/licenses/LICENSE.LGPLv3" >"$dir/Qt-LGPL-3.txt"
+    crlf "$qt_prefix/licenses/LICENSE.GPL3" >"$dir/GPL-3.txt"
+    crlf "$qt_prefix/licenses/debian-copyright" >"$dir/copyright-qtbase.txt"
+    # The exception's own text, from its heading to the next section of Debian's file.
+    awk '/^GCC RUNTIME LIBRARY EXCEPTION$/ { on = 1 }
+         on && /^[^ ].*:$/ { exit }
+         on' "$gcc_doc" | crlf >"$dir/GCC-RUNTIME-LIBRARY-EXCEPTION-3.1.txt"
+    grep -q 'No Weakening of GCC Copyleft' "$dir/GCC-RUNTIME-LIBRARY-EXCEPTION-3.1.txt" ||
+        die "the GCC Runtime Library Exception was not found whole in $gcc_doc"
+    crlf "$gcc_doc" >"$dir/copyright-gcc-mingw-w64.txt"
+    crlf "$mingw_doc" >"$dir/copyright-mingw-w64.txt"
+
+    local f name qt_names= src
+    declare -A by_source=()
+    for f in "${shipped[@]}"; do
+        name=${f#"$out_abs"/}
+        name=${name//\//\\}
+        case $(readlink -f "${origin[$f]}") in
+        "$(readlink -f "$qt_prefix")"/*) qt_names="${qt_names:+$qt_names, }$name" ;;
+        *)
+            src=$(source_of "${origin[$f]}")
+            by_source[$src]="${by_source[$src]:+${by_source[$src]}, }$name"
+            ;;
+        esac
+    done
+    {
+        echo "Where the corresponding source of each file in this folder is obtained"
+        echo
+        echo "Every library here was built from a Debian 12 (bookworm) source package, named"
+        echo "below with its exact version. Get one with \"apt-get source NAME=VERSION\" on"
+        echo "Debian 12, or from https://snapshot.debian.org/package/NAME/VERSION/."
+        echo
+        echo "qtbase-opensource-src $(cat "$qt_prefix/qtbase-revision")"
+        echo "    $qt_names"
+        echo "    Qt 5.15.8 under the LGPL-3 (Qt-LGPL-3.txt, GPL-3.txt, copyright-qtbase.txt),"
+        echo "    unmodified, built for x86_64-w64-mingw32 by packaging/windows/build-qt.sh of"
+        echo "    the Varnitt source with: $(cat "$qt_prefix/toolchain")"
+        while read -r src_package src_version binary binary_version; do
+            echo
+            echo "$src_package $src_version"
+            echo "    ${by_source["$src_package $src_version $binary $binary_version"]}"
+            echo "    from the binary package $binary $binary_version"
+            case $src_package in
+            gcc-mingw-w64)
+                echo "    GPL-3 with the GCC Runtime Library Exception (GPL-3.txt,"
+                echo "    GCC-RUNTIME-LIBRARY-EXCEPTION-3.1.txt, copyright-gcc-mingw-w64.txt)."
+                echo "    It builds the GCC source of Debian's gcc-12 source package, version"
+                echo "    ${binary_version%%+"$src_version"*}."
+                ;;
+            mingw-w64)
+                echo "    winpthreads, under the MIT (expat) licence and the others in"
+                echo "    copyright-mingw-w64.txt."
+                ;;
+            esac
+        done < <(printf '%s\n' "${!by_source[@]}" | LC_ALL=C sort)
+        echo
+        echo "Varnitt itself (varnitt.exe): see Varnitt.txt."
+    } | crlf >"$dir/SOURCES.txt"
+}
+
 # Refuse to empty a directory holding what we are about to copy.
 mkdir -p "$outdir"
 out_abs=$(cd "$outdir" && pwd -P)
@@ -79,12 +168,16 @@ case "$(readlink -f "$exe")/" in "$out_abs"/*) die "EXE lies inside OUTDIR $outd
 case "$(readlink -f "$qt_prefix")/" in "$out_abs"/*) die "QT_PREFIX lies inside OUTDIR $outdir" ;; esac
 find "$out_abs" -mindepth 1 -delete
 
+declare -A origin=()    # deployed file -> where it came from
+shipped=()
 cp "$exe" "$out_abs/"
 queue=("$exe")
 for p in "${plugins[@]}"; do
     mkdir -p "$out_abs/$(dirname "$p")"
     cp "$qt_prefix/plugins/$p" "$out_abs/$p"
     queue+=("$qt_prefix/plugins/$p")
+    origin[$out_abs/$p]=$qt_prefix/plugins/$p
+    shipped+=("$out_abs/$p")
 done
 
 declare -A seen=()      # lower-cased DLL names already handled
@@ -101,6 +194,8 @@ while [ $i -lt ${#queue[@]} ]; do
             [ -z "${seen[$key]:-}" ] || continue
             seen[$key]=1
             cp "${found[$key]}" "$out_abs/"
+            origin[$out_abs/$(basename "${found[$key]}")]=${found[$key]}
+            shipped+=("$out_abs/$(basename "${found[$key]}")")
             queue+=("${found[$key]}")
         elif ! is_system_dll "$dll"; then
             missing[$dll]="${missing[$dll]:+${missing[$dll]}, }$(basename "$pe")"
@@ -119,5 +214,7 @@ fi
 
 # Debian's MinGW runtime DLLs carry their debug information (libstdc++ alone 23 MB).
 find "$out_abs" -type f \( -iname '*.dll' -o -iname '*.exe' \) -exec "$target-strip" --strip-debug {} +
+
+write_licenses "$out_abs/licenses"
 
 (cd "$out_abs" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
