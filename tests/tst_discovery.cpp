@@ -16,8 +16,13 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTextCodec>
 #include <QUdpSocket>
 #include <QtTest>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -25,16 +30,25 @@ const QByteArray searchRequest = "{\n    \"command\": \"search\",\n    \"delay_m
                                  "    \"multicast\": true,\n    \"request\": true\n}\n";
 const QStringList appAddresses { "198.51.100.1", "198.51.100.2" };
 
+#ifdef Q_OS_WIN
+// Wine's ntdll exports this; Windows' does not.
+bool runsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+#else
+constexpr bool runsUnderWine()
+{
+    return false;
+}
+#endif
+
 // The source address of a socket's datagrams: its own. Wine binds a socket to the device
 // of its address, which then sends with its first address.
 QHostAddress expectedSource(const QUdpSocket *socket)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(socket)
-    return QHostAddress(appAddresses.first());
-#else
-    return socket->localAddress();
-#endif
+    return runsUnderWine() ? QHostAddress(appAddresses.first()) : socket->localAddress();
 }
 
 // How the log names the LAN's interface: Linux by its name twice; Windows by its kind and
@@ -50,13 +64,37 @@ QRegularExpression interfaceLine(const QString &interface)
                                   .arg(systemName, QRegularExpression::escape(interface)));
 }
 
-// A device's UTF-8 name "广播室" is decoded in the local 8-bit encoding: UTF-8 here, the
-// ANSI code page on Windows (1252 under Wine in C.UTF-8), where each byte is a letter.
+// The local 8-bit encoding that replies are decoded in: the locale's on Linux (UTF-8 under
+// the suite's C.UTF-8), the ANSI code page on Windows (1252, or 936 in the Chinese run).
+QString localEncoding()
+{
 #ifdef Q_OS_WIN
-const QString utf8NameAsReceived = QStringLiteral("\u00E5\u00B9\u00BF\u00E6\u2019\u00AD\u00E5\u00AE\u00A4");
+    return QStringLiteral("cp%1").arg(GetACP());
 #else
-const QString utf8NameAsReceived = QStringLiteral("\u5E7F\u64AD\u5BA4");
+    return QString::fromLatin1(QTextCodec::codecForLocale()->name());
 #endif
+}
+
+// How a device's name "广播室" reads, sent in UTF-8 or in GBK, for each local encoding
+// the expected texts know.
+QString nameAsReceived(const QString &sentIn)
+{
+    static const QMap<QString, QMap<QString, QString>> names {
+        { QStringLiteral("UTF-8"),
+            { { QStringLiteral("UTF-8"), QStringLiteral("\u5E7F\u64AD\u5BA4") },
+                // B9 E3B2A5 CA D2: one three-byte sequence among bytes UTF-8 cannot start with.
+                { QStringLiteral("GBK"), QStringLiteral("\uFFFD\u3CA5\uFFFD\uFFFD") } } },
+        // Each byte a letter.
+        { QStringLiteral("cp1252"),
+            { { QStringLiteral("UTF-8"),
+                  QStringLiteral("\u00E5\u00B9\u00BF\u00E6\u2019\u00AD\u00E5\u00AE\u00A4") },
+                { QStringLiteral("GBK"), QStringLiteral("\u00B9\u00E3\u00B2\u00A5\u00CA\u00D2") } } },
+        { QStringLiteral("cp936"),
+            { { QStringLiteral("UTF-8"), QStringLiteral("CP936-UTF8-TODO") },
+                { QStringLiteral("GBK"), QStringLiteral("\u5E7F\u64AD\u5BA4") } } },
+    };
+    return names.value(localEncoding()).value(sentIn);
+}
 
 QString devicesFile()
 {
@@ -97,6 +135,8 @@ private slots:
     void socketPerAddressIsLogged();
     void searchRepeatsRequestOnEverySocket();
     void searchListsEveryDevice();
+    void nameInLocalEncoding_data();
+    void nameInLocalEncoding();
     void lateReply_data();
     void lateReply();
     void badRepliesAddNoRows_data();
@@ -128,6 +168,13 @@ private:
     {
         return window->findChildren<QUdpSocket *>();
     }
+    QSet<QHostAddress> localAddresses() const
+    {
+        QSet<QHostAddress> addresses;
+        for (const QUdpSocket *socket : sockets())
+            addresses.insert(socket->localAddress());
+        return addresses;
+    }
     // What the simulator received from one of the window's sockets, told apart by port.
     QList<RecordedDatagram> sentBy(const QUdpSocket *socket) const;
     QList<RecordedDatagram> requestsFrom(const QUdpSocket *socket, const QByteArray &bytes) const;
@@ -141,6 +188,9 @@ void TestDiscovery::initTestCase()
     testnetwork::requireTestNetwork("tst_discovery");
     if (!DevSimProcess::harnessPresent())
         QFAIL("needs the test LAN (run through tests/netns/lan.sh)");
+    QVERIFY2(!nameAsReceived("UTF-8").isEmpty(),
+        qPrintable(
+            "the expected texts know the local encodings UTF-8, cp1252 and cp936, not " + localEncoding()));
 }
 
 void TestDiscovery::cleanup()
@@ -239,7 +289,18 @@ void TestDiscovery::searchRepeatsRequestOnEverySocket()
     QVERIFY(sim.waitForRecorded(12));
     QTest::qWait(300);
     QCOMPARE(sim.recorded().size(), 12);
-    QCOMPARE(sockets().size(), 2);
+    // One socket per address, each sending with its own; under Wine both send with the first.
+    const QSet<QHostAddress> both { QHostAddress(appAddresses.at(0)), QHostAddress(appAddresses.at(1)) };
+    QCOMPARE(localAddresses(), both);
+    QSet<QHostAddress> sources;
+    for (const RecordedDatagram &datagram : sim.recorded())
+        sources.insert(datagram.source);
+    if (runsUnderWine()) {
+        qInfo("under Wine every socket sends with the interface's first address");
+        QCOMPARE(sources, QSet<QHostAddress> { QHostAddress(appAddresses.at(0)) });
+    } else {
+        QCOMPARE(sources, both);
+    }
     for (const QUdpSocket *socket : sockets()) {
         const QList<RecordedDatagram> requests = requestsFrom(socket, searchRequest);
         QCOMPARE(requests.size(), 6);
@@ -269,8 +330,8 @@ void TestDiscovery::searchListsEveryDevice()
         QStringList({ "1001", "Lobby", "Lobby speaker", "198.51.100.21", "disable", "02:00:00:aa:00:01",
             "idle", "80", "5060" }));
     QCOMPARE(rows.value("02:00:00:aa:00:02"),
-        QStringList({ "1002", utf8NameAsReceived, "SA-200", "198.51.100.22", "enable", "02:00:00:aa:00:02",
-            "file playing", "8080", "5062" }));
+        QStringList({ "1002", nameAsReceived("UTF-8"), "SA-200", "198.51.100.22", "enable",
+            "02:00:00:aa:00:02", "file playing", "8080", "5062" }));
     QCOMPARE(rows.value("02:00:00:aa:00:03"),
         QStringList(
             { "", "Yard", "Paging horn", "198.51.100.23", "disable", "02:00:00:aa:00:03", "9", "0", "0" }));
@@ -278,6 +339,32 @@ void TestDiscovery::searchListsEveryDevice()
         QCOMPARE(table()->item(row, 4)->textAlignment(), int(Qt::AlignHCenter | Qt::AlignVCenter));
         QVERIFY(table()->item(row, 0)->data(Qt::UserRole).value<void *>());
     }
+}
+
+void TestDiscovery::nameInLocalEncoding_data()
+{
+    // A device writes its name in UTF-8, or in GBK as devices made for China do.
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QStringList>("codecArguments");
+    QTest::newRow("UTF-8") << "UTF-8" << QStringList();
+    QTest::newRow("GBK") << "GBK" << QStringList { "--codec", "GBK" };
+}
+
+void TestDiscovery::nameInLocalEncoding()
+{
+    QFETCH(QString, encoding);
+    QFETCH(QStringList, codecArguments);
+    QVERIFY2(sim.start(QStringList { "--devices", devicesFile() } + codecArguments),
+        qPrintable(sim.errorString()));
+    startWindow();
+    searchAndWait();
+    const QList<QTableWidgetItem *> found = table()->findItems("02:00:00:aa:00:02", Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    const int row = found.first()->row();
+    QCOMPARE(table()->item(row, 1)->text(), nameAsReceived(encoding));
+    QTest::mouseClick(
+        table()->viewport(), Qt::LeftButton, {}, table()->visualItemRect(table()->item(row, 1)).center());
+    QCOMPARE(window->findChild<QLineEdit *>("lineEditDevName")->text(), nameAsReceived(encoding));
 }
 
 void TestDiscovery::lateReply_data()
@@ -340,10 +427,9 @@ void TestDiscovery::badRepliesAddNoRows_data()
     QTest::newRow("every reply incomplete") << QStringList { "--count", "12", "--incomplete", "100" } << 0;
     QTest::newRow("half incomplete") << QStringList { "--count", "12", "--incomplete", "50" } << 6;
     // C firmware: a reply with its string's NUL, and one with leftover bytes after the NUL.
-    QTest::newRow("NUL-terminated replies")
-        << QStringList { "--devices", devicesFile(), "--nul-terminate", "02:00:00:aa:00:01", "--nul-junk",
-               "02:00:00:aa:00:02" }
-        << 3;
+    QTest::newRow("NUL-terminated replies") << QStringList { "--devices", devicesFile(), "--nul-terminate",
+        "02:00:00:aa:00:01", "--nul-junk", "02:00:00:aa:00:02" }
+                                            << 3;
 }
 
 void TestDiscovery::badRepliesAddNoRows()
@@ -471,13 +557,34 @@ void TestDiscovery::eachInterfaceSendsOnItsOwn()
     searchAndWait();
     QCOMPARE(table()->rowCount(), 2);
 
-    QVERIFY(second.waitForRecorded(6));
+    // One socket per address, on both cables.
+    QCOMPARE(localAddresses(),
+        QSet<QHostAddress>({ QHostAddress(appAddresses.at(0)), QHostAddress(appAddresses.at(1)),
+            QHostAddress("198.51.100.129") }));
     const QHostAddress secondSubnet("198.51.100.128");
+    const QUdpSocket *secondSocket = nullptr;
+    for (const QUdpSocket *socket : sockets()) {
+        if (socket->localAddress().isInSubnet(secondSubnet, 25))
+            secondSocket = socket;
+    }
+    QVERIFY(secondSocket);
+    // Every tick writes on every socket; a reply just after a tick may add a round, so the
+    // second cable must have heard as many requests as each socket of the first sent.
+    const auto secondCableHeard = [&second] { return second.recorded().size(); };
+    for (const QUdpSocket *socket : sockets()) {
+        if (socket == secondSocket)
+            continue;
+        const auto firstCableHeard = [this, socket] { return requestsFrom(socket, searchRequest).size(); };
+        QTRY_COMPARE(secondCableHeard(), firstCableHeard());
+        QVERIFY2(firstCableHeard() >= 6, qPrintable(QString::number(firstCableHeard())));
+    }
     for (const RecordedDatagram &datagram : sim.recorded())
         QVERIFY2(!datagram.source.isInSubnet(secondSubnet, 25), qPrintable(datagram.source.toString()));
-    for (const RecordedDatagram &datagram : second.recorded())
+    for (const RecordedDatagram &datagram : second.recorded()) {
         QCOMPARE(datagram.source, QHostAddress("198.51.100.129"));
-    QCOMPARE(second.recorded().size(), 6);
+        QCOMPARE(datagram.port, secondSocket->localPort());
+        QCOMPARE(datagram.bytes, searchRequest);
+    }
 }
 
 QTEST_MAIN(TestDiscovery)

@@ -143,12 +143,10 @@ private slots:
     void unreadableFile();
     void unwritableLocation_data();
     void unwritableLocation();
-#ifdef Q_OS_UNIX
-    // These need a child process as another user and a file size limit.
+    // These need a child process as another user and a file size limit: Linux only.
     void readOnlyFolder_data();
     void readOnlyFolder();
     void failedWriteKeepsOldFile();
-#endif
     void reloadReplacesRecords();
     void noPathWritesNothing();
 
@@ -298,7 +296,6 @@ void TestSavedDeviceList::unwritableLocation()
         QDir(dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), parentIsFile ? 1 : 0);
 }
 
-#ifdef Q_OS_UNIX
 void TestSavedDeviceList::readOnlyFolder_data()
 {
     QTest::addColumn<bool>("fileExists");
@@ -311,6 +308,10 @@ void TestSavedDeviceList::readOnlyFolder_data()
 
 void TestSavedDeviceList::readOnlyFolder()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("needs a second, unprivileged user, and Wine lets every user write everywhere; the installer "
+          "check starts the installed program from a read-only folder instead");
+#else
     QFETCH(bool, fileExists);
     QFETCH(QStringList, lines);
 
@@ -341,10 +342,14 @@ void TestSavedDeviceList::readOnlyFolder()
         fileExists ? QStringList { "devlist.json" } : QStringList());
     if (fileExists)
         QVERIFY(readFile(target).endsWith("\"sipPort\": 0\n    }\n]\n"));
+#endif
 }
 
 void TestSavedDeviceList::failedWriteKeepsOldFile()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("needs a limit on the size of written files (RLIMIT_FSIZE), which Windows does not have");
+#else
     const QByteArray old = readData("devlist-two.json");
     QVERIFY(writeFile(path, old));
 
@@ -363,8 +368,8 @@ void TestSavedDeviceList::failedWriteKeepsOldFile()
     // No partial or temporary file is left beside it.
     QCOMPARE(
         QDir(dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList { "devlist.json" });
-}
 #endif
+}
 
 void TestSavedDeviceList::reloadReplacesRecords()
 {
