@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "ipaddress.h"
+#include "localencoding.h"
 #include "logcapture.h"
 #include "netns/devsimprocess.h"
 #include "netns/testnetworkguard.h"
@@ -16,13 +17,8 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
-#include <QTextCodec>
 #include <QUdpSocket>
 #include <QtTest>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -30,25 +26,11 @@ const QByteArray searchRequest = "{\n    \"command\": \"search\",\n    \"delay_m
                                  "    \"multicast\": true,\n    \"request\": true\n}\n";
 const QStringList appAddresses { "198.51.100.1", "198.51.100.2" };
 
-#ifdef Q_OS_WIN
-// Wine's ntdll exports this; Windows' does not.
-bool runsUnderWine()
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-#else
-constexpr bool runsUnderWine()
-{
-    return false;
-}
-#endif
-
 // The source address of a socket's datagrams: its own. Wine binds a socket to the device
 // of its address, which then sends with its first address.
 QHostAddress expectedSource(const QUdpSocket *socket)
 {
-    return runsUnderWine() ? QHostAddress(appAddresses.first()) : socket->localAddress();
+    return localencoding::runsUnderWine() ? QHostAddress(appAddresses.first()) : socket->localAddress();
 }
 
 // How the log names the LAN's interface: Linux by its name twice; Windows by its kind and
@@ -62,17 +44,6 @@ QRegularExpression interfaceLine(const QString &interface)
 #endif
     return QRegularExpression(QStringLiteral("^use network interface: \"(%1)\" \"%2\"$")
                                   .arg(systemName, QRegularExpression::escape(interface)));
-}
-
-// The local 8-bit encoding that replies are decoded in: the locale's on Linux (UTF-8 under
-// the suite's C.UTF-8), the ANSI code page on Windows (1252, or 936 in the Chinese run).
-QString localEncoding()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("cp%1").arg(GetACP());
-#else
-    return QString::fromLatin1(QTextCodec::codecForLocale()->name());
-#endif
 }
 
 // How a device's name "广播室" reads, sent in UTF-8 or in GBK, for each local encoding
@@ -93,7 +64,7 @@ QString nameAsReceived(const QString &sentIn)
             { { QStringLiteral("UTF-8"), QStringLiteral("CP936-UTF8-TODO") },
                 { QStringLiteral("GBK"), QStringLiteral("\u5E7F\u64AD\u5BA4") } } },
     };
-    return names.value(localEncoding()).value(sentIn);
+    return names.value(localencoding::name()).value(sentIn);
 }
 
 QString devicesFile()
@@ -189,8 +160,8 @@ void TestDiscovery::initTestCase()
     if (!DevSimProcess::harnessPresent())
         QFAIL("needs the test LAN (run through tests/netns/lan.sh)");
     QVERIFY2(!nameAsReceived("UTF-8").isEmpty(),
-        qPrintable(
-            "the expected texts know the local encodings UTF-8, cp1252 and cp936, not " + localEncoding()));
+        qPrintable("the expected texts know the local encodings UTF-8, cp1252 and cp936, not "
+            + localencoding::name()));
 }
 
 void TestDiscovery::cleanup()
@@ -295,7 +266,7 @@ void TestDiscovery::searchRepeatsRequestOnEverySocket()
     QSet<QHostAddress> sources;
     for (const RecordedDatagram &datagram : sim.recorded())
         sources.insert(datagram.source);
-    if (runsUnderWine()) {
+    if (localencoding::runsUnderWine()) {
         qInfo("under Wine every socket sends with the interface's first address");
         QCOMPARE(sources, QSet<QHostAddress> { QHostAddress(appAddresses.at(0)) });
     } else {
