@@ -35,15 +35,15 @@ QHostAddress expectedSource(const QUdpSocket *socket)
 
 // How the log names the LAN's interface: Linux by its name twice; Windows by its kind and
 // index ("ethernet_2"), then by the name people know.
-QRegularExpression interfaceLine(const QString &interface)
+QRegularExpression interfaceLine(const QString &linkName)
 {
 #ifdef Q_OS_WIN
     const QString systemName = QStringLiteral("ethernet_\\d+");
 #else
-    const QString systemName = QRegularExpression::escape(interface);
+    const QString systemName = QRegularExpression::escape(linkName);
 #endif
     return QRegularExpression(QStringLiteral("^use network interface: \"(%1)\" \"%2\"$")
-                                  .arg(systemName, QRegularExpression::escape(interface)));
+                                  .arg(systemName, QRegularExpression::escape(linkName)));
 }
 
 // How a device's name "广播室" reads, sent in UTF-8 or in GBK, for each local encoding
