@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "encoding.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QHostAddress>
@@ -96,9 +98,7 @@ void MainWindow::onSocketReadyRead()
         const QByteArray data = datagram.data();
         qDebug() << "received multicast data:" << data << " from" << datagram.senderAddress().toString()
                  << ":" << quint16(datagram.senderPort());
-        // The byte-array overload ends the text at the first NUL: C firmware sends its
-        // string's terminator, some with leftover buffer bytes after it.
-        parseResponse(QString::fromLocal8Bit(data));
+        parseResponse(decodeReply(data));
     }
 }
 

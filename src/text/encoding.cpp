@@ -1,5 +1,6 @@
 #include "encoding.h"
 
+#include <QJsonDocument>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -19,4 +20,18 @@ QByteArray encodeGBK(const QString &text)
 {
     static QTextCodec *const codec = QTextCodec::codecForName("GBK");
     return codec->fromUnicode(text);
+}
+
+QString decodeReply(const QByteArray &data)
+{
+    // The byte-array overloads end the text at the first NUL: C firmware sends its string's
+    // terminator, some with leftover buffer bytes after it.
+    const QString local = QString::fromLocal8Bit(data);
+    static const bool localIsUtf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
+    const auto isObject
+        = [](const QString &text) { return QJsonDocument::fromJson(text.toUtf8()).isObject(); };
+    if (localIsUtf8 || isObject(local))
+        return local;
+    const QString utf8 = QString::fromUtf8(data);
+    return isObject(utf8) ? utf8 : local;
 }
