@@ -22,7 +22,9 @@ test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop
 # The Windows build: the cross compiler, Qt's source and what building it takes, Wine to
 # test under, and the packers.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
-    wine wine64 fonts-wine nsis zip unzip)
+    wine wine64 fonts-wine nsis zip unzip
+    # The Chinese Windows run compiles a zh_CN locale from its sources.
+    locales)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
