@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "screenfit.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -24,6 +25,7 @@ int main(int argc, char *argv[])
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 
     MainWindow window;
+    fitToScreen(&window);
     window.show();
     return app.exec();
 }
