@@ -7,8 +7,9 @@ option reports them) and by reading each text's crop of a screenshot with tesser
 glyphs with pieces cut off pass a font-metrics check.
 
   check_scale.py linux VARNITT PROBE IN_EMPTY_NETNS
-  check_scale.py wine VARNITT_EXE PROBE_DLL IN_EMPTY_NETNS WINE_RUN
-Linux takes the scale from Xft.dpi, Windows (under Wine) from LogPixels.
+  check_scale.py wine VARNITT_EXE PROBE_DLL IN_EMPTY_NETNS WINE_RUN DEPLOY_SH QT_PREFIX
+Linux takes the scale from Xft.dpi, Windows (under Wine) from LogPixels; the Windows program
+runs from the folder deploy.sh lays out, as shipped.
 VARNITT_SCALE_SHOTS=FOLDER keeps a screenshot of the window per scale there;
 VARNITT_SCALE_CASES="120:1920x1080 ..." measures other scales; VARNITT_SCALE_ARGS adds
 program arguments (both for measuring by hand)."""
@@ -81,7 +82,8 @@ def read_text(rows, scale, digits, path):
     (written to path, a PGM file)."""
     if not rows or not rows[0]:
         return ""
-    background = max(set(rows[0] + rows[-1]), key=(rows[0] + rows[-1]).count)
+    pixels = b"".join(rows)
+    background = max(set(pixels), key=pixels.count)
     pad = 12
     width = len(rows[0]) * scale + 2 * pad
     out = bytearray(bytes([background]) * width * pad)
@@ -229,9 +231,14 @@ def measure(command, env, work, dpi, platform, shots):
 
 def program_copy(program, probe, work):
     """The program in a folder of its own (its device list lands there) with the probe in
-    generic/, where Qt looks for -plugin beside the executable."""
-    exe = os.path.join(work, os.path.basename(program))
-    shutil.copy2(program, exe)
+    generic/, where Qt looks for -plugin beside the executable. A program given as a folder
+    (the deployed Windows tree) comes with everything in it."""
+    if os.path.isdir(program):
+        shutil.copytree(program, work, dirs_exist_ok=True)
+        exe = os.path.join(work, "varnitt.exe")
+    else:
+        exe = os.path.join(work, os.path.basename(program))
+        shutil.copy2(program, exe)
     os.makedirs(os.path.join(work, "generic"))
     shutil.copy2(probe, os.path.join(work, "generic", os.path.basename(probe)))
     return exe
@@ -309,16 +316,24 @@ def main():
         os.makedirs(shots, exist_ok=True)
         shots = os.path.abspath(shots)
     failed = 0
+    deployed = None
     for dpi, size in cases():
         percent = round(dpi * 100 / 96)
         log("== %s at %d %% (%d dpi, %s)" % (args[0], percent, dpi, size))
         if args[0] == "linux" and len(args) == 4:
             failures = linux_case(args[1], args[2], args[3], dpi, size, shots)
-        elif args[0] == "wine" and len(args) == 5:
-            program, probe, netns, wine_run = args[1:]
+        elif args[0] == "wine" and len(args) == 7:
+            program, probe, netns, wine_run, deploy, qt_prefix = args[1:]
+            if not deployed:
+                deployed = tempfile.mkdtemp(prefix="varnitt-scale-deploy-")
+                if subprocess.call([deploy, qt_prefix, program, os.path.join(deployed, "varnitt")],
+                                   stdout=subprocess.DEVNULL):
+                    log("FAIL: deploy.sh could not lay out the program")
+                    return 1
             env = dict(os.environ, VARNITT_WINE_DPI=str(dpi), VARNITT_WINE_SCREEN=size + "x24")
             code = subprocess.call([netns, wine_run, "--shell", sys.executable, os.path.abspath(__file__),
-                                    "--inside-wine", program, probe, str(dpi), shots or ""], env=env)
+                                    "--inside-wine", os.path.join(deployed, "varnitt"), probe, str(dpi),
+                                    shots or ""], env=env)
             failures = SKIP if code == SKIP else (["failed at %d %%" % percent] if code else [])
         else:
             print(__doc__, file=sys.stderr)
@@ -329,6 +344,8 @@ def main():
             log("FAIL:", failure)
         failed += bool(failures)
         log("== %d %%: %s" % (percent, "FAILED" if failures else "passed"))
+    if deployed:
+        shutil.rmtree(deployed, ignore_errors=True)
     return 1 if failed else 0
 
 

@@ -93,6 +93,12 @@ private:
                 editor->setProperty("ip", QStringLiteral("255.255.255.255"));
         for (QSpinBox *spin : w->findChildren<QSpinBox *>())
             spin->setValue(spin->maximum());
+        // The editors' auto-advance leaves a field focused with its text selected; as after a
+        // row click, the table takes the focus and no text stays highlighted.
+        for (QLineEdit *edit : w->findChildren<QLineEdit *>())
+            edit->deselect();
+        if (auto *table = w->findChild<QTableWidget *>())
+            table->setFocus(Qt::OtherFocusReason);
     }
 
     // A device-pixel rectangle on the screen for a widget's logical rectangle.
@@ -177,8 +183,9 @@ private:
             = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, edit) : 0;
         QRect area = edit->style()->subElementRect(QStyle::SE_LineEditContents, &opt, edit);
         area = area.marginsRemoved(edit->textMargins()).adjusted(2, 0, -2, 0);
+        // Read inside the frame, which tesseract takes for letters.
         add(edit, name, "digits", edit->text(), edit->fontMetrics().horizontalAdvance(edit->text()), area,
-            edit->rect());
+            area);
     }
 
     void report(QMainWindow *w)
@@ -221,7 +228,8 @@ private:
         using GetAwareness = HRESULT(WINAPI *)(HANDLE, int *);
         if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
             int awareness = -1;
-            if (auto get = reinterpret_cast<GetAwareness>(GetProcAddress(shcore, "GetProcessDpiAwareness"));
+            if (auto get = reinterpret_cast<GetAwareness>(
+                    reinterpret_cast<void (*)()>(GetProcAddress(shcore, "GetProcessDpiAwareness")));
                 get && SUCCEEDED(get(nullptr, &awareness)))
                 out.insert("dpiAwareness", awareness);
         }
