@@ -19,6 +19,7 @@
 
 #include "ipaddress.h"
 #include "logcapture.h"
+#include "main/fontengine.h"
 #include "netns/testnetworkguard.h"
 #include "screenfit.h"
 
@@ -50,6 +51,8 @@ private slots:
     void windowFitsAvailableArea_data();
     void windowFitsAvailableArea();
     void tooSmallScreenHoldsWholeWindow();
+    void fontEngineLeavesUsersPlatform_data();
+    void fontEngineLeavesUsersPlatform();
     void fieldsAreNamedAfterTheirLabels_data();
     void fieldsAreNamedAfterTheirLabels();
     void formAndTableStartEmptyAndLocked();
@@ -233,6 +236,49 @@ void TestMainWindow::tooSmallScreenHoldsWholeWindow()
     QCOMPARE(frame, available);
     QCOMPARE(fresh.minimumSize(), QSize(fresh.width(), 500));
     QVERIFY(fresh.width() < available.width() && fresh.height() < available.height());
+}
+
+void TestMainWindow::fontEngineLeavesUsersPlatform_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("fromEnvironment");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList freeType { "varnitt.exe", "-platform", "windows:fontengine=freetype" };
+    QTest::newRow("none") << QStringList { "varnitt.exe" } << false << freeType;
+    QTest::newRow("others kept after it") << QStringList { "varnitt.exe", "-plugin", "x" } << false
+                                          << freeType + QStringList { "-plugin", "x" };
+    QTest::newRow("-platform") << QStringList { "varnitt.exe", "-platform", "windows:fontengine=native" }
+                               << false
+                               << QStringList { "varnitt.exe", "-platform", "windows:fontengine=native" };
+    QTest::newRow("--platform") << QStringList {
+        "varnitt.exe", "-style", "fusion", "--platform", "offscreen"
+    } << false << QStringList { "varnitt.exe", "-style", "fusion", "--platform", "offscreen" };
+    QTest::newRow("QT_QPA_PLATFORM") << QStringList { "varnitt.exe" } << true
+                                     << QStringList { "varnitt.exe" };
+    QTest::newRow("-platformtheme is another option") << QStringList { "varnitt.exe", "-platformtheme",
+        "x" } << false << freeType + QStringList { "-platformtheme", "x" };
+    QTest::newRow("-platform without a value")
+        << QStringList { "varnitt.exe", "-platform" } << false << freeType + QStringList { "-platform" };
+}
+
+void TestMainWindow::fontEngineLeavesUsersPlatform()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, fromEnvironment);
+    QFETCH(QStringList, expected);
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    const std::vector<char *> result = withFreeTypeFonts(int(argv.size()), argv.data(), fromEnvironment);
+    QVERIFY(!result.empty());
+    QCOMPARE(result.back(), nullptr);
+    QStringList actual;
+    for (std::size_t i = 0; i + 1 < result.size(); ++i)
+        actual << QString::fromLocal8Bit(result[i]);
+    QCOMPARE(actual, expected);
 }
 
 void TestMainWindow::fieldsAreNamedAfterTheirLabels_data()

@@ -5,6 +5,8 @@
 #include <QLocale>
 
 #ifdef Q_OS_WIN
+#include "main/fontengine.h"
+
 #include <windows.h>
 #endif
 
@@ -21,7 +23,17 @@ int main(int argc, char *argv[])
     CreateMutexW(nullptr, FALSE, L"Global\\org.varnitt.Varnitt.running");
 #endif
 
+#ifdef Q_OS_WIN
+    // Qt's GDI font engine cuts pieces off glyphs at 125 and 150 % under Wine (Wine's GDI paints
+    // outside the black box it reports for a scaled glyph, and Qt clips each glyph to that box).
+    // FreeType draws inside Qt, the same on Windows as under Wine, and whole at every scale.
+    std::vector<char *> arguments
+        = withFreeTypeFonts(argc, argv, !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    int count = int(arguments.size()) - 1;
+    QApplication app(count, arguments.data());
+#else
     QApplication app(argc, argv);
+#endif
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 
     MainWindow window;
