@@ -10,6 +10,14 @@
 #include <windows.h>
 #endif
 
+#ifdef Q_OS_WIN
+static bool runsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+#endif
+
 int main(int argc, char *argv[])
 {
     // Sizes count in device-independent pixels; 125, 150 and 175 % scale exactly.
@@ -24,11 +32,13 @@ int main(int argc, char *argv[])
 #endif
 
 #ifdef Q_OS_WIN
-    // Qt's GDI font engine cuts pieces off glyphs at 125 and 150 % under Wine (Wine's GDI paints
-    // outside the black box it reports for a scaled glyph, and Qt clips each glyph to that box).
-    // FreeType draws inside Qt, the same on Windows as under Wine, and whole at every scale.
-    std::vector<char *> arguments
-        = withFreeTypeFonts(argc, argv, !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    // Wine's GDI (8.0, Debian 12's) paints a glyph scaled by 1.25 or 1.5 a pixel outside the
+    // black box it reports for it, and Qt's GDI font engine clips each glyph to that box, so
+    // letters lose pieces. Windows' GDI reports what it paints and keeps Qt's default engine;
+    // under Wine, Qt's FreeType engine draws the text whole.
+    std::vector<char *> arguments(argv, argv + argc + 1);
+    if (runsUnderWine())
+        arguments = withFreeTypeFonts(argc, argv, !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
     int count = int(arguments.size()) - 1;
     QApplication app(count, arguments.data());
 #else
