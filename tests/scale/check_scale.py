@@ -103,7 +103,6 @@ def read_text(rows, scale, digits, path):
 
 def check_case(dpy, report, window, dpi, platform, work, shots):
     """Every check on one running program; returns the list of failures."""
-    from Xlib import X  # noqa: F401  (the display is open; Screen needs the module)
     failures = []
     screen = Screen(dpy)
     root = dpy.screen().root
@@ -159,39 +158,8 @@ def check_case(dpy, report, window, dpi, platform, work, shots):
     return failures
 
 
-def run_program(command, env, report_path, title="Varnitt", timeout=120):
-    """Starts the program, waits for the probe's report and the window, runs the checks
-    through the callback, then closes the window like a user and waits for the exit."""
-    from Xlib import X, display
-    sys.path.insert(0, os.path.join(HERE, "..", "smoke"))
-    from xwindow import close_request, wait_for_window
-
-    output = tempfile.TemporaryFile()
-    app = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT)
-    try:
-        dpy = display.Display(env["DISPLAY"])
-        deadline = time.time() + timeout
-        while not os.path.exists(report_path) and app.poll() is None and time.time() < deadline:
-            time.sleep(0.2)
-        window = wait_for_window(dpy, title, lambda: app.poll() is None, 10)
-        if not os.path.exists(report_path) or window is None:
-            code = app.poll()
-            output.seek(0)
-            text = output.read().decode(errors="replace")
-            if code == SKIP:
-                return SKIP, dpy, None, None, text
-            return ("no report from the probe (exit code %s)" % code), dpy, None, None, text
-        with open(report_path) as f:
-            report = json.load(f)
-        return None, dpy, report, window, (app, close_request, X)
-    except BaseException:
-        app.kill()
-        app.wait()
-        raise
-
-
-def close_program(dpy, window, app, close_request, X):
-    """A window manager's close, repeated as a user would click again, then the exit code."""
+def close_program(dpy, window, app, X, close_request):
+    """A window manager's close, repeated as a user would click again; then the exit code."""
     event = close_request(dpy, window)
     deadline = time.time() + 60
     while app.poll() is None and time.time() < deadline:
@@ -206,28 +174,42 @@ def close_program(dpy, window, app, close_request, X):
                 break
             time.sleep(0.2)
     if app.poll() is None:
-        app.kill()
-        app.wait()
         return "the program did not exit after its window was closed"
     return None if app.returncode == 0 else "exit code %d after the window was closed" % app.returncode
 
 
-def measure(command, env, work, dpi, platform, shots):
+def measure(command, env, work, dpi, platform, shots, timeout=120):
+    """Starts the program, waits for the probe's report and the window, checks them, then
+    closes the window like a user and waits for a clean exit. Returns the failures, or SKIP."""
+    from Xlib import X, display
+    sys.path.insert(0, os.path.join(HERE, "..", "smoke"))
+    from xwindow import close_request, wait_for_window
+
     report_path = os.path.join(work, "out", "report.json")
-    problem, dpy, report, window, rest = run_program(command, env, report_path)
-    if problem is not None:
-        if problem == SKIP:
-            log(rest)
-            return SKIP
-        return [problem + "\n" + rest]
-    app, close_request, X = rest
+    output = tempfile.TemporaryFile()
+    app = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT)
     try:
+        dpy = display.Display(env["DISPLAY"])
+        deadline = time.time() + timeout
+        while not os.path.exists(report_path) and app.poll() is None and time.time() < deadline:
+            time.sleep(0.2)
+        window = wait_for_window(dpy, "Varnitt", lambda: app.poll() is None, 10)
+        if not os.path.exists(report_path) or window is None:
+            output.seek(0)
+            text = output.read().decode(errors="replace")
+            if app.poll() == SKIP:
+                log(text)
+                return SKIP
+            return ["no report from the probe, or no window (exit code %s)\n%s" % (app.poll(), text)]
+        with open(report_path) as f:
+            report = json.load(f)
         failures = check_case(dpy, report, window, dpi, platform, work, shots)
+        closed = close_program(dpy, window, app, X, close_request)
+        return failures + [closed] if closed else failures
     finally:
-        closed = close_program(dpy, window, app, close_request, X)
-    if closed:
-        failures.append(closed)
-    return failures
+        if app.poll() is None:
+            app.kill()
+            app.wait()
 
 
 def program_copy(program, probe, work):
