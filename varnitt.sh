@@ -16,13 +16,16 @@ fuzz_seconds=${VARNITT_FUZZ_SECONDS:-30}
 packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools xvfb xauth python3 python3-xlib iproute2 util-linux procps fonts-dejavu-core)
 # dpkg-shlibdeps (dpkg-dev) and file work out the package's Depends.
 package_packages=(dpkg-dev file)
+# The scale check reads the window's texts off a screenshot with tesseract.
+ocr_packages=(tesseract-ocr tesseract-ocr-eng)
 # Only the test suite's fuzzing needs clang and its libFuzzer runtime; its package
 # checks need the validators, lintian and man.
-test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db)
+test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db
+    "${ocr_packages[@]}")
 # The Windows build: the cross compiler, Qt's source and what building it takes, Wine to
 # test under, and the packers.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
-    wine wine64 fonts-wine nsis zip unzip
+    wine wine64 fonts-wine nsis zip unzip "${ocr_packages[@]}"
     # The Chinese Windows run compiles a zh_CN locale from its sources.
     locales)
 

@@ -2,6 +2,7 @@
 #include "replybuilder.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QHeaderView>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -17,7 +19,11 @@
 
 #include "ipaddress.h"
 #include "logcapture.h"
+#include "main/fontengine.h"
 #include "netns/testnetworkguard.h"
+#include "screenfit.h"
+
+Q_DECLARE_METATYPE(QMargins)
 
 // Receives the web addresses the window asks the desktop to open, so no browser starts.
 class UrlCatcher : public QObject {
@@ -42,6 +48,13 @@ private slots:
     void columnWidthsFollowTableWidth_data();
     void columnWidthsFollowTableWidth();
     void windowKeepsItsLimits();
+    void windowFitsAvailableArea_data();
+    void windowFitsAvailableArea();
+    void tooSmallScreenHoldsWholeWindow();
+    void fontEngineLeavesUsersPlatform_data();
+    void fontEngineLeavesUsersPlatform();
+    void fieldsAreNamedAfterTheirLabels_data();
+    void fieldsAreNamedAfterTheirLabels();
     void formAndTableStartEmptyAndLocked();
     void buttonAndRowIconsAreEmbedded();
     void clickOnEmptySpaceClearsForm_data();
@@ -167,6 +180,145 @@ void TestMainWindow::windowKeepsItsLimits()
     window->resize(1600, 1100);
     QTRY_COMPARE(table()->height(), tableHeight + 200);
     QCOMPARE(group->height(), groupHeight);
+}
+
+void TestMainWindow::windowFitsAvailableArea_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QMargins>("frame");
+    QTest::addColumn<QPoint>("framePosition");
+    QTest::addColumn<QSize>("minimum");
+    QTest::addColumn<QRect>("geometry");
+    const QMargins windows10(8, 31, 8, 8);
+    // Logical sizes: 1920 x 1080 at 150 % is 1280 x 720, 1366 x 768 at 150 % is 910 x 512.
+    QTest::newRow("1920x1080 at 100 %, taskbar") << QRect(0, 0, 1920, 1040) << windows10 << QPoint(100, 50)
+                                                 << QSize(1000, 500) << QRect(108, 81, 1147, 816);
+    QTest::newRow("frame just fits") << QRect(0, 0, 1163, 855) << windows10 << QPoint(0, 0)
+                                     << QSize(1000, 500) << QRect(8, 31, 1147, 816);
+    QTest::newRow("one pixel short") << QRect(0, 0, 1163, 854) << windows10 << QPoint(0, 0)
+                                     << QSize(1000, 500) << QRect(8, 31, 1147, 815);
+    QTest::newRow("1920x1080 at 150 %, no frame")
+        << QRect(0, 0, 1280, 720) << QMargins() << QPoint(0, 0) << QSize(1000, 500) << QRect(0, 0, 1280, 720);
+    QTest::newRow("1366x768 at 150 %, taskbar")
+        << QRect(0, 0, 910, 492) << windows10 << QPoint(30, 30) << QSize(894, 453) << QRect(8, 31, 894, 453);
+    QTest::newRow("screen left of the primary, panel on top")
+        << QRect(-1280, 30, 1280, 690) << windows10 << QPoint(-1200, 100) << QSize(1000, 500)
+        << QRect(-1272, 61, 1264, 651);
+    QTest::newRow("portrait 1080x1920") << QRect(0, 0, 1080, 1880) << QMargins() << QPoint(0, 0)
+                                        << QSize(1000, 500) << QRect(0, 0, 1080, 1880);
+    QTest::newRow("800x600") << QRect(0, 0, 800, 600) << QMargins() << QPoint(0, 0) << QSize(800, 500)
+                             << QRect(0, 0, 800, 600);
+    QTest::newRow("smaller than the frame")
+        << QRect(0, 0, 10, 20) << windows10 << QPoint(0, 0) << QSize(0, 0) << QRect(8, 31, 0, 0);
+}
+
+void TestMainWindow::windowFitsAvailableArea()
+{
+    QFETCH(QRect, available);
+    QFETCH(QMargins, frame);
+    QFETCH(QPoint, framePosition);
+    QFETCH(QSize, minimum);
+    QFETCH(QRect, geometry);
+    const WindowFit fit = fitWindow(QSize(1147, 816), QSize(1000, 500), frame, framePosition, available);
+    QCOMPARE(fit.minimumSize, minimum);
+    QCOMPARE(fit.geometry, geometry);
+}
+
+void TestMainWindow::tooSmallScreenHoldsWholeWindow()
+{
+    // The offscreen screen (800 x 600, windows with a frame) is narrower than the minimum.
+    MainWindow fresh;
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    fitToScreen(&fresh);
+    fresh.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&fresh));
+    const QRect frame = fresh.frameGeometry();
+    QCOMPARE(frame, available);
+    QCOMPARE(fresh.minimumSize(), QSize(fresh.width(), 500));
+    QVERIFY(fresh.width() < available.width() && fresh.height() < available.height());
+}
+
+void TestMainWindow::fontEngineLeavesUsersPlatform_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("fromEnvironment");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList freeType { "varnitt.exe", "-platform", "windows:fontengine=freetype" };
+    QTest::newRow("none") << QStringList { "varnitt.exe" } << false << freeType;
+    QTest::newRow("others kept after it") << QStringList { "varnitt.exe", "-plugin", "x" } << false
+                                          << freeType + QStringList { "-plugin", "x" };
+    QTest::newRow("-platform") << QStringList { "varnitt.exe", "-platform", "windows:fontengine=native" }
+                               << false
+                               << QStringList { "varnitt.exe", "-platform", "windows:fontengine=native" };
+    QTest::newRow("--platform") << QStringList {
+        "varnitt.exe", "-style", "fusion", "--platform", "offscreen"
+    } << false << QStringList { "varnitt.exe", "-style", "fusion", "--platform", "offscreen" };
+    QTest::newRow("QT_QPA_PLATFORM") << QStringList { "varnitt.exe" } << true
+                                     << QStringList { "varnitt.exe" };
+    QTest::newRow("-platformtheme is another option") << QStringList { "varnitt.exe", "-platformtheme",
+        "x" } << false << freeType + QStringList { "-platformtheme", "x" };
+    QTest::newRow("-platform without a value")
+        << QStringList { "varnitt.exe", "-platform" } << false << freeType + QStringList { "-platform" };
+}
+
+void TestMainWindow::fontEngineLeavesUsersPlatform()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, fromEnvironment);
+    QFETCH(QStringList, expected);
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    const std::vector<char *> result = withFreeTypeFonts(int(argv.size()), argv.data(), fromEnvironment);
+    QVERIFY(!result.empty());
+    QCOMPARE(result.back(), nullptr);
+    QStringList actual;
+    for (std::size_t i = 0; i + 1 < result.size(); ++i)
+        actual << QString::fromLocal8Bit(result[i]);
+    QCOMPARE(actual, expected);
+}
+
+void TestMainWindow::fieldsAreNamedAfterTheirLabels_data()
+{
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("device name") << "lineEditDevName"
+                                 << "Device name";
+    QTest::newRow("SIP account") << "lineEditSipAccount"
+                                 << "SIP account";
+    QTest::newRow("MAC") << "lineEditMACAddr"
+                         << "MAC";
+    QTest::newRow("SIP port") << "spinBoxSipPort"
+                              << "SIP port";
+    QTest::newRow("HTTP port") << "spinBoxHttpPort"
+                               << "HTTP port";
+    const QPair<const char *, const char *> editors[] = { { "widgetIPAddr", "IP Address" },
+        { "widgetSubnetMask", "Subnet mask" }, { "widgetGateway", "Gateway" } };
+    for (const auto &editor : editors) {
+        QTest::newRow(editor.first) << editor.first << editor.second;
+        for (int octet = 1; octet <= 4; ++octet) {
+            const QString field = QStringLiteral("%1/txtIP%2").arg(editor.first).arg(octet);
+            QTest::newRow(qPrintable(field))
+                << field << QStringLiteral("%1, octet %2 of 4").arg(editor.second).arg(octet);
+        }
+    }
+}
+
+void TestMainWindow::fieldsAreNamedAfterTheirLabels()
+{
+    QFETCH(QString, widget);
+    QFETCH(QString, name);
+    const QStringList path = widget.split('/');
+    QWidget *found = child<QWidget>(qPrintable(path.first()));
+    if (path.size() > 1)
+        found = found->findChild<QLineEdit *>(path.at(1));
+    QVERIFY(found);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(found);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
 }
 
 void TestMainWindow::formAndTableStartEmptyAndLocked()

@@ -1,10 +1,21 @@
 #include "mainwindow.h"
+#include "screenfit.h"
 
 #include <QApplication>
 #include <QLocale>
 
 #ifdef Q_OS_WIN
+#include "main/fontengine.h"
+
 #include <windows.h>
+#endif
+
+#ifdef Q_OS_WIN
+static bool runsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
 #endif
 
 int main(int argc, char *argv[])
@@ -20,10 +31,23 @@ int main(int argc, char *argv[])
     CreateMutexW(nullptr, FALSE, L"Global\\org.varnitt.Varnitt.running");
 #endif
 
+#ifdef Q_OS_WIN
+    // Wine's GDI (8.0, Debian 12's) paints a glyph scaled by 1.25 or 1.5 a pixel outside the
+    // black box it reports for it, and Qt's GDI font engine clips each glyph to that box, so
+    // letters lose pieces. Windows' GDI reports what it paints and keeps Qt's default engine;
+    // under Wine, Qt's FreeType engine draws the text whole.
+    std::vector<char *> arguments(argv, argv + argc + 1);
+    if (runsUnderWine())
+        arguments = withFreeTypeFonts(argc, argv, !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    int count = int(arguments.size()) - 1;
+    QApplication app(count, arguments.data());
+#else
     QApplication app(argc, argv);
+#endif
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 
     MainWindow window;
+    fitToScreen(&window);
     window.show();
     return app.exec();
 }

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QHostAddress>
+#include <QLabel>
 #include <QUrl>
 
 namespace {
@@ -20,6 +21,24 @@ bool isDottedQuad(const QString &text)
 }
 
 } // namespace
+
+void MainWindow::nameFormFields()
+{
+    // Without a name of its own a field is read out with the group box's title.
+    const auto labels = ui->groupBox->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+    for (const QLabel *label : labels) {
+        QWidget *field = label->buddy();
+        if (!field)
+            continue;
+        QString name = label->text();
+        if (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        if (auto *editor = qobject_cast<IPAddress *>(field))
+            editor->setAccessibleNames(name);
+        else
+            field->setAccessibleName(name);
+    }
+}
 
 AudioDevice *MainWindow::currentDevice() const
 {

@@ -56,6 +56,7 @@ private slots:
 
 private:
     void initWidgets();
+    void nameFormFields();
     void initSockets();
     void adjustColumnWidths();
     void clearDeviceForm();

@@ -44,6 +44,7 @@ void MainWindow::initWidgets()
 
     ui->tableWidgetDevList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     adjustColumnWidths();
+    nameFormFields();
 }
 
 void MainWindow::adjustColumnWidths()

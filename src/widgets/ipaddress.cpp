@@ -151,6 +151,14 @@ void IPAddress::clear()
     txtIP1->setFocus(Qt::OtherFocusReason);
 }
 
+void IPAddress::setAccessibleNames(const QString &editorName)
+{
+    setAccessibleName(editorName);
+    QLineEdit *const fields[] = { txtIP1, txtIP2, txtIP3, txtIP4 };
+    for (int i = 0; i < 4; ++i)
+        fields[i]->setAccessibleName(QStringLiteral("%1, octet %2 of 4").arg(editorName).arg(i + 1));
+}
+
 void IPAddress::setBgColor(const QString &bgColor)
 {
     if (this->bgColor != bgColor) {

@@ -19,6 +19,9 @@ public:
 
     QString getIP() const;
 
+    // Names the editor and each field for screen readers: "IP Address, octet 1 of 4".
+    void setAccessibleNames(const QString &editorName);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
