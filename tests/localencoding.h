@@ -1,8 +1,10 @@
 #pragma once
 
 // What the expected texts of a test depend on: the encoding the machine decodes replies
-// in, and whether a Windows program runs under Wine. Both are read from the running
-// system, never assumed from the platform the test was built for.
+// in, and whether a Windows program runs under Wine (runsUnderWine()). Both are read from
+// the running system, never assumed from the platform the test was built for.
+
+#include "main/fontengine.h"
 
 #include <QString>
 #include <QTextCodec>
@@ -21,17 +23,6 @@ inline QString name()
     return QStringLiteral("cp%1").arg(GetACP());
 #else
     return QString::fromLatin1(QTextCodec::codecForLocale()->name());
-#endif
-}
-
-// Wine's ntdll exports wine_get_version; Windows' does not.
-inline bool runsUnderWine()
-{
-#ifdef Q_OS_WIN
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-#else
-    return false;
 #endif
 }
 

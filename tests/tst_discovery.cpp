@@ -30,7 +30,7 @@ const QStringList appAddresses { "198.51.100.1", "198.51.100.2" };
 // of its address, which then sends with its first address.
 QHostAddress expectedSource(const QUdpSocket *socket)
 {
-    return localencoding::runsUnderWine() ? QHostAddress(appAddresses.first()) : socket->localAddress();
+    return runsUnderWine() ? QHostAddress(appAddresses.first()) : socket->localAddress();
 }
 
 // How the log names the LAN's interface: Linux by its name twice; Windows by its kind and
@@ -271,7 +271,7 @@ void TestDiscovery::searchRepeatsRequestOnEverySocket()
     QSet<QHostAddress> sources;
     for (const RecordedDatagram &datagram : sim.recorded())
         sources.insert(datagram.source);
-    if (localencoding::runsUnderWine()) {
+    if (runsUnderWine()) {
         qInfo("under Wine every socket sends with the interface's first address");
         QCOMPARE(sources, QSet<QHostAddress> { QHostAddress(appAddresses.at(0)) });
     } else {

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 std::vector<char *> withFreeTypeFonts(int argc, char **argv, bool platformFromEnvironment)
 {
     static char option[] = "-platform";
@@ -15,4 +19,14 @@ std::vector<char *> withFreeTypeFonts(int argc, char **argv, bool platformFromEn
         arguments.insert(arguments.begin() + 1, { option, value });
     arguments.push_back(nullptr);
     return arguments;
+}
+
+bool runsUnderWine()
+{
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
 }

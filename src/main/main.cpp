@@ -10,14 +10,6 @@
 #include <windows.h>
 #endif
 
-#ifdef Q_OS_WIN
-static bool runsUnderWine()
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-#endif
-
 int main(int argc, char *argv[])
 {
     // Sizes count in device-independent pixels; 125, 150 and 175 % scale exactly.
