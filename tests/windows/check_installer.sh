@@ -125,7 +125,7 @@ else
     echo "    (this Wine has no Windows Firewall service, MpsSvc)"
     firewall_line='Windows Firewall is not running: the firewall rule for Varnitt was not added.'
 fi
-check "install log says: $firewall_line" grep -qF "$firewall_line" "$work/install-steps.log"
+check "install log says: $firewall_line" grep -qsF "$firewall_line" "$work/install-steps.log"
 [ -s "$work/install-steps.log" ] && show_log "$work/install-steps.log"
 
 # --- the installed program ---
@@ -230,10 +230,11 @@ else
 fi
 
 # --- install and uninstall while Varnitt runs: refused, and nothing changed ---
+# Contents, and the change times that any rewrite moves, even with the same bytes.
 snapshot() {
     (cd "$instdir" && find . -type f -exec md5sum {} + | LC_ALL=C sort)
+    find "$instdir" "$shortcut" -printf '%P %i %C@\n' 2>&1 | LC_ALL=C sort
     wine reg query "$key" /s 2>&1 | tr -d '\r'
-    ls -l "$shortcut" 2>&1
 }
 start_app
 if window wait "$app" Varnitt >"$work/wait.log" 2>&1; then
@@ -251,7 +252,9 @@ if window wait "$app" Varnitt >"$work/wait.log" 2>&1; then
     timeout 120 wine "$setup" </dev/null >"$work/install-asks.log" 2>&1 &
     asking=$!
     window close "$asking" "Varnitt $version Setup" >"$work/ask.log" 2>&1
-    check "interactive install while Varnitt runs asks first ($(tail -n 1 "$work/ask.log"))" test $? = 0
+    asked=$?
+    check "interactive install while Varnitt runs asks first ($(tail -n 1 "$work/ask.log"))" test "$asked" = 0 ||
+        kill "$asking"
     wait "$asking"
     code=$?
     check "interactive install cancelled while Varnitt runs exits non-zero (got $code) and changes nothing" \
@@ -316,13 +319,15 @@ if [ -f "$old_setup" ]; then
     printf '[\r\n    {\r\n        "mac": "00:1A:2B:3C:4D:5E",\r\n        "name": "Lobby speaker \xe5\xa4\xa7\xe5\x8e\x85"\r\n    }\r\n]\r\n' \
         >"$work/devlist.json"
     cp "$work/devlist.json" "$old_unix/devlist.json"
+    cp "$old_unix/uninstall.exe" "$work/old-uninstall.exe"
 
     timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/upgrade-steps.log")" </dev/null >"$work/upgrade.log" 2>&1
     code=$?
     wine_settle
     check "upgrade exits 0 (got $code)" test "$code" = 0
     [ "$code" = 0 ] || { show_log "$work/upgrade.log"; show_log "$work/upgrade-steps.log"; }
-    check "upgrade installs where the older version was" test -f "$old_unix/varnitt.exe"
+    check "upgrade installs where the older version was (its own uninstall.exe there)" \
+        eval '[ -f "$old_unix/varnitt.exe" ] && ! cmp -s "$old_unix/uninstall.exe" "$work/old-uninstall.exe"'
     check "upgrade leaves the default folder alone" test ! -e "$instdir/varnitt.exe"
     entries=$(varnitt_entries)
     check "one Varnitt entry in Apps and features, version $version (got: $(tr '\n' ';' <<<"$entries"))" \
