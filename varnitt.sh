@@ -20,9 +20,8 @@ package_packages=(dpkg-dev file)
 # checks need the validators, lintian and man.
 test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db)
 # The Windows build: the cross compiler, Qt's source and what building it takes, Wine to
-# test under, and the packers.
-# osslsigncode signs (when a certificate is given) and checks signatures; openssl makes the
-# signing check's throw-away certificates.
+# test under, the packers, osslsigncode to sign (with a certificate) and to check
+# signatures, and openssl for the signing check's throw-away certificates.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
     wine wine64 fonts-wine nsis zip unzip osslsigncode openssl)
 
