@@ -23,9 +23,10 @@ ocr_packages=(tesseract-ocr tesseract-ocr-eng)
 test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db
     "${ocr_packages[@]}")
 # The Windows build: the cross compiler, Qt's source and what building it takes, Wine to
-# test under, and the packers.
+# test under, the packers, osslsigncode to sign (with a certificate) and to check
+# signatures, and openssl for the signing check's throw-away certificates.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
-    wine wine64 fonts-wine nsis zip unzip "${ocr_packages[@]}"
+    wine wine64 fonts-wine nsis zip unzip osslsigncode openssl "${ocr_packages[@]}"
     # The Chinese Windows run compiles a zh_CN locale from its sources.
     locales)
 
@@ -137,13 +138,20 @@ stage() {
 }
 
 # windows_artefacts QT_PREFIX VERSION: the deployed folder, its zip and the installer, in build/.
+# With a certificate (packaging/windows/sign.sh) varnitt.exe, the uninstaller and the
+# installer are signed.
 windows_artefacts() {
-    local qt_prefix=$1 version=$2 name folder
+    local qt_prefix=$1 version=$2 name folder signing
     name=varnitt-$version-windows-x64
     folder=$here/build-windows/deploy/$name
+    signing=$("$here/packaging/windows/sign.sh" --enabled) || return 1
+    echo "Signing: $signing"
     rm -rf "$here/build-windows/deploy"
     mkdir -p "$here/build-windows/deploy" "$build_dir"
     "$here/packaging/windows/deploy.sh" "$qt_prefix" "$here/build-windows/bin/varnitt.exe" "$folder" || return 1
+    if [ "$signing" = on ]; then
+        "$here/packaging/windows/sign.sh" "$folder/varnitt.exe" || return 1
+    fi
     rm -f "$build_dir/$name.zip" "$build_dir/varnitt-$version-setup.exe"
     (cd "$here/build-windows/deploy" && zip -qr -X "$build_dir/$name.zip" "$name") || return 1
     "$here/packaging/windows/make-installer.sh" "$folder" "$version" \
@@ -210,11 +218,17 @@ windows)
             -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt_prefix" \
             -DCMAKE_BUILD_TYPE=Release -DVARNITT_LINUX_DEVSIM="$build_dir/bin/varnitt-devsim"
         if stage "zip and installer" windows_artefacts "$qt_prefix" "$version"; then
+            deployed=$here/build-windows/deploy/varnitt-$version-windows-x64
             if stage "installer under Wine" "$here/tests/windows/check_installer.sh" \
-                "$build_dir/varnitt-$version-setup.exe"; then
+                "$build_dir/varnitt-$version-setup.exe" "$version" "$deployed"; then
                 count_result "installer under Wine" passed
             else
                 count_result "installer under Wine" failed
+            fi
+            if stage "signing" "$here/tests/windows/check_signing.sh" "$deployed" "$version"; then
+                count_result "signing" passed
+            else
+                count_result "signing" failed
             fi
         else
             count_result "zip and installer" failed

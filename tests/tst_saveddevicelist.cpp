@@ -299,11 +299,15 @@ void TestSavedDeviceList::unwritableLocation()
 void TestSavedDeviceList::readOnlyFolder_data()
 {
     QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<int>("sizeLimit"); // 0: none
     QTest::addColumn<QStringList>("lines");
     // A shared install folder with a writable list: written in place.
-    QTest::newRow("writable file") << true << QStringList { written };
+    QTest::newRow("writable file") << true << 0 << QStringList { written };
+    // Written in place, a failed write cannot keep the old list, and must not claim success.
+    QTest::newRow("writable file, write fails part way")
+        << true << 16 << QStringList { "Failed to write file in place." };
     // An installed program's folder without a list: nothing to write to.
-    QTest::newRow("no file") << false << QStringList { "无法打开文件", openFailed };
+    QTest::newRow("no file") << false << 0 << QStringList { "无法打开文件", openFailed };
 }
 
 void TestSavedDeviceList::readOnlyFolder()
@@ -313,6 +317,7 @@ void TestSavedDeviceList::readOnlyFolder()
           "check starts the installed program from a read-only folder instead");
 #else
     QFETCH(bool, fileExists);
+    QFETCH(int, sizeLimit);
     QFETCH(QStringList, lines);
 
     const QString folder = dir->filePath(QStringLiteral("site"));
@@ -329,18 +334,25 @@ void TestSavedDeviceList::readOnlyFolder()
     QVERIFY(QFile::setPermissions(dir->path(), readAndSearch | QFileDevice::WriteOwner));
     QVERIFY(QFile::setPermissions(folder, readAndSearch));
 
-    const QStringList logged = runUnprivileged([&target] {
+    const QStringList logged = runUnprivileged([&target, sizeLimit] {
         SavedDeviceList list;
         list.load(target);
         // The list changes, so an unchanged file would show the write was skipped.
         list.devices.append(new AudioDevice);
+        if (sizeLimit > 0) {
+            FileSizeLimit limit { rlim_t(sizeLimit) };
+            if (!limit.active)
+                qDebug() << "<no file size limit>";
+            list.save();
+            list.filePath.clear(); // nothing more to write when the list goes
+        }
     });
     QVERIFY(QFile::setPermissions(folder, readAndSearch | QFileDevice::WriteOwner));
 
     QCOMPARE(logged, lines);
     QCOMPARE(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
         fileExists ? QStringList { "devlist.json" } : QStringList());
-    if (fileExists)
+    if (fileExists && sizeLimit == 0)
         QVERIFY(readFile(target).endsWith("\"sipPort\": 0\n    }\n]\n"));
 #endif
 }

@@ -3,6 +3,8 @@
 # Builds the Windows installer from a tree made by deploy.sh. The install and
 # uninstall file lists are both generated from DEPLOYDIR, so the uninstaller
 # removes exactly what was installed and nothing the user added.
+# With VARNITT_SIGN_PKCS12 and VARNITT_SIGN_PASSWORD_FILE set, the uninstaller and
+# the installer are signed by sign.sh as makensis writes them.
 set -euo pipefail
 
 if [ $# -ne 4 ]; then
@@ -22,6 +24,8 @@ outfile=$(cd "$(dirname "$4")" && pwd -P)/$(basename "$4")
 command -v makensis >/dev/null || die "makensis is missing (Debian package nsis)"
 
 [ -f "$deploydir/varnitt.exe" ] || die "$deploydir has no varnitt.exe"
+# The licence page shows the project's terms.
+[ -f "$deploydir/licenses/Varnitt.txt" ] || die "$deploydir has no licenses/Varnitt.txt"
 # These names belong to the installer and to the user, never to the deployed tree.
 for reserved in devlist.json uninstall.exe varnitt.ico; do
     [ ! -e "$deploydir/$reserved" ] || die "$deploydir must not contain $reserved"
@@ -65,8 +69,12 @@ done
 
 size_kb=$(( ($(cd "$deploydir" && find . -type f -printf '%s\n' | awk '{s += $1} END {print s}') + $(stat -c %s "$icon") + 1023) / 1024 ))
 
+sign=()
+signing=$("$here/sign.sh" --enabled) || die "signing is configured wrongly"
+[ "$signing" = off ] || sign=("-DSIGN=$here/sign.sh")
+
 makensis -V2 -INPUTCHARSET UTF8 \
     "-DDEPLOYDIR=$deploydir" "-DVERSION=$version" "-DVI_VERSION=$numeric" \
     "-DICON=$icon" "-DOUTFILE=$outfile" "-DGENDIR=$gen" "-DESTIMATED_SIZE_KB=$size_kb" \
-    "$here/varnitt.nsi" >&2
+    "${sign[@]}" "$here/varnitt.nsi" >&2
 echo "$outfile"

@@ -1,6 +1,7 @@
 ; Varnitt installer for 64-bit Windows. Built by make-installer.sh, which
 ; passes DEPLOYDIR, VERSION, VI_VERSION, ICON, OUTFILE, GENDIR and
-; ESTIMATED_SIZE_KB, and generates the file lists in GENDIR.
+; ESTIMATED_SIZE_KB, and SIGN (the signing script) when signing is on, and
+; generates the file lists in GENDIR.
 
 Unicode true
 ; A 64-bit stub: the installer needs no 32-bit loader to run.
@@ -8,17 +9,31 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnitt"
+; Held by varnitt.exe while it runs (src/main/main.cpp).
+!define RUNNING_MUTEX "Global\org.varnitt.Varnitt.running"
+!define FIREWALL_RULE "Varnitt"
+; Exit code of a silent run that changed nothing because it could not go on.
+!define EXIT_ABORTED 2
 
 Name "Varnitt"
 Caption "Varnitt ${VERSION} Setup"
 OutFile "${OUTFILE}"
-Icon "${ICON}"
-UninstallIcon "${ICON}"
 InstallDir "$PROGRAMFILES64\Varnitt"
+; An upgrade or reinstall proposes (and, with /S, uses) the folder of the installed Varnitt.
+InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
 RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
+
+!ifdef SIGN
+!finalize '"${SIGN}" "%1"' = 0
+!uninstfinalize '"${SIGN}" "%1"' = 0
+!endif
 
 VIProductVersion "${VI_VERSION}"
 VIFileVersion "${VI_VERSION}"
@@ -27,24 +42,190 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "CompanyName" "Varnitt"
 VIAddVersionKey /LANG=1033 "FileDescription" "Varnitt Setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "Varnitt"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright 2026 The Varnitt developers"
 
-Page directory
-Page instfiles
-UninstPage uninstConfirm
-UninstPage instfiles
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Start Varnitt"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartVarnitt
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "${DEPLOYDIR}/licenses/Varnitt.txt"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+; /LOG=FILE: the lines of the installer's own steps (not every file) are also
+; appended to FILE, so that a silent install tells what it did.
+Var LogFile
+
+Function Say
+    Exch $0
+    Push $1
+    DetailPrint $0
+    ${If} $LogFile != ""
+        ClearErrors
+        FileOpen $1 $LogFile a
+        ${IfNot} ${Errors}
+            FileSeek $1 0 END
+            FileWrite $1 "$0$\r$\n"
+            FileClose $1
+        ${EndIf}
+    ${EndIf}
+    Pop $1
+    Pop $0
+FunctionEnd
+!define Say "!insertmacro Say"
+!macro Say TEXT
+    Push "${TEXT}"
+    Call Say
+!macroend
+
+; Waits until Varnitt is closed: interactively the user closes it and chooses Retry;
+; Cancel, or a silent run, ends here with EXIT_ABORTED and nothing changed.
+!macro WAIT_UNTIL_CLOSED UN
+Function ${UN}WaitUntilClosed
+    Push $0
+    Push $1
+    ${Do}
+        System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MUTEX}") p.r0 ?e'
+        Pop $1
+        ${If} $0 P<> 0
+            System::Call 'kernel32::CloseHandle(p r0)'
+        ; Access denied: it exists, held by Varnitt in another user's session.
+        ${ElseIf} $1 <> 5
+            ${Break}
+        ${EndIf}
+        ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Varnitt is running. Close Varnitt, then choose Retry." /SD IDCANCEL IDCANCEL`
+            SetErrorLevel ${EXIT_ABORTED}
+            Quit
+        ${EndIf}
+    ${Loop}
+    Pop $1
+    Pop $0
+FunctionEnd
+!macroend
+!insertmacro WAIT_UNTIL_CLOSED ""
+!insertmacro WAIT_UNTIL_CLOSED "un."
+
+; Pushes 1 when the Windows Firewall service runs: a stopped one (or none, as under
+; Wine, whose netsh answers 0 to everything) cannot take a rule.
+!macro FIREWALL_RUNNING UN
+Function ${UN}FirewallRunning
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    StrCpy $3 0
+    System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i 1) p.r0'
+    ${If} $0 P<> 0
+        System::Call 'advapi32::OpenServiceW(p r0, w "MpsSvc", i 4) p.r1'
+        ${If} $1 P<> 0
+            ; SERVICE_STATUS: the second of its seven DWORDs is the state (4: running).
+            System::Call '*(&i28) p.r2'
+            System::Call 'advapi32::QueryServiceStatus(p r1, p r2) i.r3'
+            ${If} $3 <> 0
+                System::Call '*$2(i, i.r3)'
+            ${EndIf}
+            System::Free $2
+            System::Call 'advapi32::CloseServiceHandle(p r1)'
+        ${EndIf}
+        System::Call 'advapi32::CloseServiceHandle(p r0)'
+    ${EndIf}
+    ${If} $3 = 4
+        StrCpy $0 1
+    ${Else}
+        StrCpy $0 0
+    ${EndIf}
+    Pop $3
+    Pop $2
+    Pop $1
+    Exch $0
+FunctionEnd
+!macroend
+!insertmacro FIREWALL_RUNNING ""
+!insertmacro FIREWALL_RUNNING "un."
 
 Function .onInit
     SetShellVarContext all
     SetRegView 64
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/LOG=" $LogFile
+    ${If} ${Errors}
+        StrCpy $LogFile ""
+    ${EndIf}
+    Call WaitUntilClosed
 FunctionEnd
 
 Function un.onInit
     SetShellVarContext all
     SetRegView 64
+    Call un.WaitUntilClosed
+FunctionEnd
+
+; The installer runs as administrator; started through the shell, Varnitt runs as the user.
+Function StartVarnitt
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\varnitt.exe"'
+FunctionEnd
+
+; An installed Varnitt is removed by its own uninstaller, in place, before the new
+; files go in: files that only it had go, and "Apps and features" keeps one entry.
+; The uninstaller keeps devlist.json.
+Function RemoveInstalled
+    ReadRegStr $0 HKLM "${UNINST_KEY}" "InstallLocation"
+    ReadRegStr $1 HKLM "${UNINST_KEY}" "DisplayVersion"
+    ${If} $0 == ""
+    ${OrIfNot} ${FileExists} "$0\uninstall.exe"
+        Return
+    ${EndIf}
+    ${Say} "Removing Varnitt $1 from $0"
+    ClearErrors
+    ; _?= runs it where it is, so that ExecWait waits for the uninstalling itself.
+    ExecWait '"$0\uninstall.exe" /S _?=$0' $2
+    ${If} ${Errors}
+    ${OrIf} $2 <> 0
+        ${Say} "Varnitt $1 in $0 could not be removed (exit code $2); nothing was installed."
+        SetErrorLevel ${EXIT_ABORTED}
+        Abort
+    ${EndIf}
+    ; Run in place, it cannot delete itself.
+    Delete "$0\uninstall.exe"
+    RMDir "$0"
+FunctionEnd
+
+; Inbound UDP from the local subnet, on every profile: a device network without a
+; gateway counts as Public, and without a rule the replies to a search are dropped
+; or a first-run prompt dismissed without administrator rights blocks them for good.
+Function AddFirewallRule
+    Call FirewallRunning
+    Pop $0
+    ${If} $0 <> 1
+        ${Say} "Windows Firewall is not running: the firewall rule for Varnitt was not added."
+        Return
+    ${EndIf}
+    ; A reinstall replaces the rule rather than adding a second one.
+    nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${FIREWALL_RULE}" dir=in'
+    Pop $0
+    nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\varnitt.exe" protocol=UDP remoteip=LocalSubnet profile=any enable=yes'
+    Pop $0
+    ${If} $0 == 0
+        ${Say} "Added the Windows Firewall rule ${FIREWALL_RULE}: UDP from the local subnet to varnitt.exe."
+    ${Else}
+        ${Say} "The Windows Firewall rule for Varnitt could not be added (netsh: $0)."
+    ${EndIf}
 FunctionEnd
 
 Section "Varnitt"
+    ; It may have been started while the pages were shown.
+    Call WaitUntilClosed
+    Call RemoveInstalled
+
     !include "${GENDIR}/install.nsh"
     File "/oname=varnitt.ico" "${ICON}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -61,11 +242,27 @@ Section "Varnitt"
     WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
     WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" ${ESTIMATED_SIZE_KB}
+
+    Call AddFirewallRule
 SectionEnd
 
 ; Only what the installer put there: devlist.json is the user's device list and
 ; stays, and with it the directory.
 Section "Uninstall"
+    Call un.FirewallRunning
+    Pop $0
+    ${If} $0 <> 1
+        DetailPrint "Windows Firewall is not running: its rule for Varnitt, if any, stays."
+    ${Else}
+        nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${FIREWALL_RULE}" dir=in'
+        Pop $0
+        ${If} $0 == 0
+            DetailPrint "Removed the Windows Firewall rule ${FIREWALL_RULE}."
+        ${Else}
+            DetailPrint "No Windows Firewall rule ${FIREWALL_RULE} was removed (netsh: $0)."
+        ${EndIf}
+    ${EndIf}
+
     !include "${GENDIR}/uninstall.nsh"
     Delete "$INSTDIR\varnitt.ico"
     Delete "$SMPROGRAMS\Varnitt.lnk"

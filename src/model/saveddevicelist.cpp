@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -81,12 +82,16 @@ void SavedDeviceList::save()
     const QByteArray bytes = QJsonDocument(array).toJson();
 
     // Written beside the old file and renamed over it, so a failed or
-    // interrupted write never leaves a truncated list behind. A writable file in
-    // a folder the user may not write is written in place instead.
+    // interrupted write never leaves a truncated list behind.
     QSaveFile file(filePath);
-    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qDebug() << "Failed to open file for writing.";
+        // A writable file in a folder the user may not write (an installed program's) is
+        // written in place. Qt 5's own fallback for this exists on Unix only, and it
+        // reports a failed write as success.
+        if (QFileInfo(filePath).isFile())
+            writeInPlace(bytes);
+        else
+            qDebug() << "Failed to open file for writing.";
         return;
     }
     // QSaveFile does not notice a short final write by itself (a full disk, a size limit).
@@ -94,6 +99,20 @@ void SavedDeviceList::save()
         file.cancelWriting();
     if (!file.commit()) {
         qDebug() << "Failed to write file; the previous file is kept:" << file.errorString();
+        return;
+    }
+    qDebug() << "JSON data written to file successfully.";
+}
+
+void SavedDeviceList::writeInPlace(const QByteArray &bytes) const
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        qDebug() << "Failed to open file for writing.";
+        return;
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        qDebug() << "Failed to write file in place.";
         return;
     }
     qDebug() << "JSON data written to file successfully.";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -24,6 +25,8 @@ public:
     QString filePath;
 
 private:
+    void writeInPlace(const QByteArray &bytes) const;
+
     // Set when the file exists but could not be read as a list, so that the
     // exit-time save does not replace it with an empty one.
     bool keepExistingFile = false;
