@@ -124,6 +124,16 @@ if [ -n "$broker_devsim" ]; then
     mkdir "$work/broker"
     python3 "$here/devsim-broker.py" "$work/broker" "$broker_devsim" &
     broker=$!
+    # The program looks for a live broker once, at its start.
+    tries=0
+    until [ -s "$work/broker/broker.pid" ]; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 400 ] || ! kill -0 "$broker" 2>/dev/null; then
+            echo "the simulator broker did not start" >&2
+            exit 1
+        fi
+        sleep 0.05
+    done
     export VARNITT_BROKER_DIR="$work/broker"
 fi
 
