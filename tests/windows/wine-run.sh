@@ -11,6 +11,9 @@
 #                    Windows sends a plain-text report on stdout to the debugger instead)
 #   --shell          runs the Linux COMMAND in the prepared Wine environment (prefix,
 #                    display, home), for checks that run several Windows programs
+# The run has a PID namespace and a /tmp (a tmpfs) of its own: whatever ends this script,
+# even SIGKILL, the kernel ends every process of it, and nothing of it stays in the host's
+# /tmp. Files it is given must therefore lie outside /tmp.
 # Wine drops every QT_ variable: a Qt GUI program needs "-platform offscreen" among ARGS.
 # VARNITT_WINE_DLL_DIRS: the Linux folders (colon-separated) of the DLLs it needs.
 # VARNITT_WINE_SCREEN (default 1280x1024x24) and VARNITT_WINE_DPI (default 96, a 100 %
@@ -18,16 +21,70 @@
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 
-# Xvfb takes display :0 in every network namespace, and its socket file in
-# /tmp/.X11-unix is shared by all of them: a mount namespace keeps ours apart.
-if [ -z "${VARNITT_WINE_OWN_MOUNTS-}" ]; then
-    VARNITT_WINE_OWN_MOUNTS=1 exec unshare --mount -- sh "$0" "$@"
+if [ -z "${VARNITT_WINE_ISOLATED-}" ]; then
+    # Only the harness's own networks: the test LAN, its stand-in for a real one, or none.
+    foreign=$(ip -o -4 addr show 2>/dev/null | awk '{ print $4 }' |
+        grep -v -e '^127\.' -e '^198\.51\.100\.' -e '^192\.0\.2\.' | head -n 1)
+    if [ -n "$foreign" ]; then
+        echo "$0: refusing to start Wine beside $foreign; run it inside the test harness's namespace" >&2
+        exit 1
+    fi
+    for tool in unshare setpriv mount; do
+        command -v "$tool" >/dev/null 2>&1 || {
+            echo "$0: $tool (util-linux) is missing" >&2
+            exit 1
+        }
+    done
+    # Not exec'd: unshare holds back SIGINT and SIGTERM, so this shell passes them on; and
+    # it dies with this shell, its child (PID 1 inside) with it, and with that the rest.
+    VARNITT_WINE_ISOLATED=1 setpriv --pdeathsig KILL -- \
+        unshare --mount --pid --fork --kill-child -- sh "$0" "$@" &
+    isolated=$!
+    # shellcheck disable=SC2317 # called from the traps
+    stop() {
+        inner=$(cat "/proc/$isolated/task/$isolated/children" 2>/dev/null)
+        # shellcheck disable=SC2086 # one pid per word
+        if [ -n "$inner" ]; then kill -TERM $inner 2>/dev/null; else kill -KILL "$isolated" 2>/dev/null; fi
+        wait "$isolated"
+        exit "$1"
+    }
+    trap 'stop 130' INT
+    trap 'stop 143' TERM
+    wait "$isolated"
+    exit $?
 fi
-mkdir -p /tmp/.X11-unix 2>/dev/null
-mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix 2>/dev/null || {
-    echo "$0: cannot give Xvfb a private /tmp/.X11-unix" >&2
+
+# From here on: PID 1 of the run's PID namespace, in its own mount namespace.
+if [ $$ -ne 1 ]; then
+    echo "$0: VARNITT_WINE_ISOLATED is for wine-run.sh itself" >&2
+    exit 2
+fi
+unset VARNITT_WINE_ISOLATED
+# Xvfb's socket and lock, Wine's server folder (Debian's Wine makes a /tmp/wine-XXXXXX
+# that nothing removes; upstream's /tmp/.wine-UID is shared by every user namespace) and
+# the prefix all go here.
+if ! mount -t tmpfs -o mode=1777 tmpfs /tmp; then
+    echo "$0: cannot give the run a private /tmp" >&2
     exit 1
-}
+fi
+# lan.sh names its namespaces by processes of its PID namespace, which the /proc of this
+# one no longer shows: bound to files first.
+for ns in VARNITT_APP_NS VARNITT_LAN_NS; do
+    eval "file=\${$ns-}"
+    [ -n "$file" ] || continue
+    if ! { : >"/tmp/.$ns" && mount --bind "$file" "/tmp/.$ns"; }; then
+        echo "$0: cannot keep the network namespace $file" >&2
+        exit 1
+    fi
+    export "$ns=/tmp/.$ns"
+done
+if ! mount -t proc proc /proc; then
+    echo "$0: cannot mount /proc for the run's PID namespace" >&2
+    exit 1
+fi
+TMPDIR=/tmp
+export TMPDIR
+mkdir -m 1777 /tmp/.X11-unix
 
 broker_devsim=
 if [ "${1-}" = "--broker" ]; then
@@ -49,13 +106,6 @@ if ! command -v wine >/dev/null 2>&1 || ! command -v Xvfb >/dev/null 2>&1; then
     echo "wine or Xvfb is missing" >&2
     exit 1
 fi
-# Only the harness's own networks: the test LAN, its stand-in for a real one, or none.
-foreign=$(ip -o -4 addr show 2>/dev/null | awk '{ print $4 }' |
-    grep -v -e '^127\.' -e '^198\.51\.100\.' -e '^192\.0\.2\.' | head -n 1)
-if [ -n "$foreign" ]; then
-    echo "$0: refusing to start Wine beside $foreign; run it inside the test harness's namespace" >&2
-    exit 1
-fi
 
 if [ -n "${VARNITT_WINE_DLL_DIRS-}" ]; then
     WINEPATH=$(printf '%s' "$VARNITT_WINE_DLL_DIRS" | sed 's|:/|;Z:/|g; s|^|Z:|' | tr / '\\')
@@ -75,12 +125,12 @@ unset WINESERVER WINELOADER
 # This Wine finds fonts-wine's Tahoma, the Windows dialog font, only through fontconfig.
 mkdir -p "$XDG_DATA_HOME"
 ln -s /usr/share/wine/fonts "$XDG_DATA_HOME/fonts"
+# An orderly end; anything left goes with this script, PID 1, and /tmp with its namespace.
 cleanup() {
     [ -n "$broker" ] && kill -TERM "$broker" 2>/dev/null
     wineserver -k 2>/dev/null
     wineserver -w 2>/dev/null
     [ -n "$xvfb" ] && kill -TERM "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
-    rm -rf "$work"
 }
 trap 'cleanup' EXIT
 trap 'exit 130' INT
