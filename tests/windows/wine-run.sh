@@ -18,17 +18,50 @@
 # VARNITT_WINE_DLL_DIRS: the Linux folders (colon-separated) of the DLLs it needs.
 # VARNITT_WINE_SCREEN (default 1280x1024x24) and VARNITT_WINE_DPI (default 96, a 100 %
 # desktop): the display's size and the DPI Windows reports (LogPixels).
+# VARNITT_WINE_STANDIN: set by tests/netns/refusal.sh to the interface of its stand-in for
+# a real LAN, which may then carry 192.0.2.0/24 addresses.
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 
 if [ -z "${VARNITT_WINE_ISOLATED-}" ]; then
-    # Only the harness's own networks: the test LAN, its stand-in for a real one, or none.
-    foreign=$(ip -o -4 addr show 2>/dev/null | awk '{ print $4 }' |
-        grep -v -e '^127\.' -e '^198\.51\.100\.' -e '^192\.0\.2\.' | head -n 1)
-    if [ -n "$foreign" ]; then
-        echo "$0: refusing to start Wine beside $foreign; run it inside the test harness's namespace" >&2
+    # The rule of tests/netns/testnetworkguard.h: every interface that is up, loopback
+    # aside, has a 198.51.100.0/24 address and no other but IPv6 link-local ones. "Up" is
+    # the switched-on flag, so a port whose cable is out counts too (Qt's guard skips it).
+    refuse() {
+        echo "$0: refusing to start Wine $1; run it inside the test harness's namespace" >&2
         exit 1
-    fi
+    }
+    command -v ip >/dev/null 2>&1 || refuse "without ip (iproute2) to check the interfaces"
+    links=$(ip -o link show) || refuse "without a list of the interfaces"
+    addresses=$(ip -o addr show) || refuse "without a list of the addresses"
+    foreign=$(printf '%s\n--\n%s\n' "$links" "$addresses" | awk -v standin="${VARNITT_WINE_STANDIN-}" '
+        $0 == "--" { addresses = 1; next }
+        !addresses {
+            name = $2; sub(/:$/, "", name); sub(/@.*/, "", name)
+            flags = $3; gsub(/[<>]/, "", flags)
+            n = split(flags, flag, ",")
+            up = 0; loopback = 0
+            for (i = 1; i <= n; i++) {
+                if (flag[i] == "UP") up = 1
+                if (flag[i] == "LOOPBACK") loopback = 1
+            }
+            if (up && !loopback) { watched[name] = 1; order[++count] = name }
+            next
+        }
+        $2 in watched {
+            address = $4; sub(/\/.*/, "", address)
+            if ($3 == "inet" && (address ~ /^198\.51\.100\./ || ($2 == standin && address ~ /^192\.0\.2\./)))
+                onTestLan[$2] = 1
+            else if (!($3 == "inet6" && tolower(address) ~ /^fe[89ab][0-9a-f]:/)) {
+                print $2 " (" address ")"; found = 1; exit
+            }
+        }
+        END {
+            if (found) exit
+            for (i = 1; i <= count; i++)
+                if (!(order[i] in onTestLan)) { print order[i] " (no 198.51.100.x address)"; exit }
+        }')
+    [ -z "$foreign" ] || refuse "beside $foreign"
     for tool in unshare setpriv mount; do
         command -v "$tool" >/dev/null 2>&1 || {
             echo "$0: $tool (util-linux) is missing" >&2
