@@ -8,7 +8,8 @@
 #   --broker DEVSIM  lets the program start the Linux simulator DEVSIM on the LAN
 #                    (tests/windows/devsim-broker.py)
 #   --qtest          EXE is a Qt Test program: its report is shown on stdout (Qt Test on
-#                    Windows sends a plain-text report on stdout to the debugger instead)
+#                    Windows sends a plain-text report on stdout to the debugger instead),
+#                    and a run without a report or with no passed test fails
 #   --shell          runs the Linux COMMAND in the prepared Wine environment (prefix,
 #                    display, home), for checks that run several Windows programs
 # The run has a PID namespace and a /tmp (a tmpfs) of its own: whatever ends this script,
@@ -225,6 +226,15 @@ qtest)
     wine "$@" -o "Z:$work/report.txt,txt" </dev/null
     rc=$?
     cat "$work/report.txt" 2>/dev/null
+    # A program that ran no test, or ended before its report, proves nothing.
+    passed=$(sed -n 's/^Totals: \([0-9]*\) passed,.*/\1/p' "$work/report.txt" 2>/dev/null | tail -n 1)
+    if [ "$rc" -eq 0 ] && [ -z "$passed" ]; then
+        echo "$0: $(basename "$1") left no test report with totals: counted as failed" >&2
+        rc=1
+    elif [ "$rc" -eq 0 ] && [ "$passed" -eq 0 ]; then
+        echo "$0: $(basename "$1") passed no test: counted as failed" >&2
+        rc=1
+    fi
     ;;
 shell)
     "$@" </dev/null
