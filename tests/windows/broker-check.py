@@ -86,10 +86,12 @@ def gone(pid):
 
 
 def removed_exit_first(run):
-    # The order a test's folder may be taken apart in: "exit" first, the request later.
+    # A simulator that ended by itself, then its folder taken apart "exit" first.
     folder = run.request("old")
-    run.started("old")
-    open(os.path.join(folder, "stop"), "w").close()
+    pid = run.started("old")
+    # Taken, so a test can tell whether its request can still be withdrawn.
+    assert not os.path.exists(os.path.join(folder, "args")), "the request is still there"
+    os.kill(pid, signal.SIGTERM)
     wait_for(lambda: os.path.exists(os.path.join(folder, "exit")), "exit")
     os.remove(os.path.join(folder, "exit"))
     run.settle()
