@@ -5,7 +5,8 @@
 # --interface, must exit with status 2 and say why. Windows programs (.exe) run under Wine
 # (tests/windows/wine-run.sh, which allows this stand-in network for these runs only) and
 # must leave nothing in /. Given tests/windows/wine-run.sh itself, it must refuse to start
-# Wine beside 203.0.113.1/24, a network it never allows.
+# Wine beside 203.0.113.1/24, a network it never allows, and beside the stand-in network
+# when this script has not named it.
 # Exit code 77 tells CTest the test was skipped: neither root nor user namespaces.
 # Usage: refusal.sh PROGRAM...
 if [ "${1-}" != "--inside" ]; then
@@ -26,8 +27,6 @@ work=$(mktemp -d)
 counter=
 peer_side=
 trap '[ -n "$counter" ] && kill "$counter" 2>/dev/null; [ -n "$peer_side" ] && kill "$peer_side"; rm -rf "$work"' EXIT
-# The programs may see this one interface of the stand-in network and no other.
-export VARNITT_WINE_STANDIN="$real_if"
 
 ip link set lo up
 # The cable's other end lives in a namespace of its own, as the rest of a real LAN would.
@@ -87,11 +86,26 @@ while True:
 ' "$real_if"
 }
 
+# One case a line: ADDRESS STANDIN PROGRAM. STANDIN is the interface wine-run.sh is told it
+# may find the stand-in network on ("-": none). wine-run.sh itself runs twice: beside a
+# network it never allows, and beside the stand-in network nobody named to it.
+cases=$(for program in "$@"; do
+    case $program in
+    */wine-run.sh) printf '%s\n' "203.0.113.1/24 $real_if $program" "192.0.2.1/24 - $program" ;;
+    *) printf '%s\n' "192.0.2.1/24 $real_if $program" ;;
+    esac
+done)
 failures=0
-for program in "$@"; do
+while read -r address standin program; do
     name=$(basename "$program")
-    address=192.0.2.1/24
-    [ "$name" = wine-run.sh ] && address=203.0.113.1/24
+    label=$name
+    [ "$name" = wine-run.sh ] && label="$name beside $address"
+    if [ "$standin" = - ]; then
+        unset VARNITT_WINE_STANDIN
+        label="$label, not named"
+    else
+        export VARNITT_WINE_STANDIN="$standin"
+    fi
     build_link "$address"
     count_packets >"$work/count" &
     counter=$!
@@ -109,10 +123,10 @@ for program in "$@"; do
     case $program in
     # A Windows program runs under Wine, whose prefix starts here too: Wine itself must
     # not send anything either.
-    *.exe) "$(dirname "$0")/../windows/wine-run.sh" "$program" -platform offscreen >"$work/out" 2>"$work/err" ;;
-    */wine-run.sh) "$program" --shell true >"$work/out" 2>"$work/err" ;;
-    *) QT_QPA_PLATFORM=offscreen "$program" >"$work/out" 2>"$work/err" ;;
-    esac
+    *.exe) "$(dirname "$0")/../windows/wine-run.sh" "$program" -platform offscreen ;;
+    */wine-run.sh) "$program" --shell true ;;
+    *) QT_QPA_PLATFORM=offscreen "$program" ;;
+    esac </dev/null >"$work/out" 2>"$work/err"
     rc=$?
     # Drive Z: of Wine is the host's /, where a test's folders must never go.
     left=$(find / -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -vxF -f "$work/root-before" | tr '\n' ' ')
@@ -135,12 +149,14 @@ for program in "$@"; do
     fi
     refused=$?
     if [ "$refused" -eq 0 ] && [ "$packets" = 0 ] && [ -z "$left" ]; then
-        echo "PASS $name: exit status $rc, 0 packets: $(grep -m 1 -e 'refusing to' -e 'needs --interface' "$work/err")"
+        echo "PASS $label: exit status $rc, 0 packets: $(grep -m 1 -e 'refusing to' -e 'needs --interface' "$work/err")"
     else
-        echo "FAIL $name: exit status $rc, ${packets:-unknown} packets${left:+, left in /: $left}" \
+        echo "FAIL $label: exit status $rc, ${packets:-unknown} packets${left:+, left in /: $left}" \
             "(expected $expected, 0 packets)"
         head -n 5 "$work/err"
         failures=$((failures + 1))
     fi
-done
+done <<EOF
+$cases
+EOF
 [ "$failures" -eq 0 ]
