@@ -4,8 +4,8 @@
 # simulator) and no file in the /tmp it was started with, here a tmpfs of this check's own.
 # Usage: kill-check.sh --case "NAME..." COMMAND... [--case "NAME..." COMMAND...]
 #   NAME...  programs (the start of their file names) that must all be running, besides
-#            wineserver and Xvfb, when the kill comes; COMMAND the test's command line as
-#            CTest runs it
+#            wineserver and Xvfb, when the kill comes; the first, the test program, is
+#            stopped just before it; COMMAND the test's command line as CTest runs it
 # Exit: 0 pass, 1 fail, 77 skipped (no mount namespace here).
 set -u
 if [ "${1-}" != --inside ]; then
@@ -59,8 +59,9 @@ describe() {
 
 failures=0
 case_no=0
+# run_case NAMES COMMAND...: 0 pass, 1 fail, 2 the run ended before the kill (try again).
 run_case() {
-    local names=$1 tag top waited=0 missing running left files
+    local names=$1 tag top waited=0 missing running left files program rc
     shift
     case_no=$((case_no + 1))
     tag=$$-$case_no
@@ -78,18 +79,22 @@ run_case() {
         done
         [ -z "$missing" ] && break
         if ! kill -0 "$top" 2>/dev/null || [ "$waited" -ge 2400 ]; then
-            echo "FAIL $names: the run ended or took over 240 s before$missing ran"
+            echo "FAIL $names: the run ended, or 240 s passed, before$missing ran"
             tail -n 20 "$own/out.$case_no"
             kill -KILL "$top" 2>/dev/null
             wait "$top" 2>/dev/null
-            failures=$((failures + 1))
-            return
+            return 1
         fi
         waited=$((waited + 1))
         sleep 0.1
     done
+    # The test program is stopped first, so the run cannot end on its own meanwhile.
+    program=$(awk -v name="${names%% *}" 'index(tolower($2), tolower(name)) == 1 { print $1 }' <<<"$running")
+    # shellcheck disable=SC2086 # one pid per word
+    kill -STOP $program 2>/dev/null
     kill -KILL "$top"
     wait "$top" 2>/dev/null
+    rc=$?
     # The kernel ends a PID namespace's processes at once; the wait only covers their exit.
     waited=0
     # shellcheck disable=SC2046 # one pid per word
@@ -98,18 +103,22 @@ run_case() {
         sleep 0.1
     done
     files=$(cd /tmp && find . -mindepth 1 -maxdepth 1 ! -name "${own##*/}" -printf '%P ')
-    if [ -z "$left" ] && [ -z "$files" ]; then
-        echo "PASS $names: killed while running $(echo "$running" | cut -d' ' -f2 | sort -u | tr '\n' ' ')-" \
-            "nothing left"
-    else
-        echo "FAIL $names: 30 s after SIGKILL still running: $(echo "$left" | tr '\n' ' ');" \
-            "left in /tmp: ${files:-nothing}"
-        failures=$((failures + 1))
-    fi
-    # What a failed run left must not count against the next case.
+    # What a run left must not count against the next one.
     # shellcheck disable=SC2046 # one pid per word
     [ -z "$left" ] || kill -KILL $(echo "$left" | cut -d' ' -f1) 2>/dev/null
     find /tmp -mindepth 1 -maxdepth 1 ! -name "${own##*/}" -exec rm -rf {} +
+    if [ "$rc" -ne 137 ]; then
+        echo "$names: the run ended by itself (exit status $rc) before the kill; once more"
+        return 2
+    fi
+    if [ -z "$left" ] && [ -z "$files" ]; then
+        echo "PASS $names: killed while running $(echo "$running" | cut -d' ' -f2 | sort -u | tr '\n' ' ')-" \
+            "nothing left"
+        return 0
+    fi
+    echo "FAIL $names: 30 s after SIGKILL still running: $(echo "$left" | tr '\n' ' ');" \
+        "left in /tmp: ${files:-nothing}"
+    return 1
 }
 
 [ "${1-}" = --case ] || {
@@ -125,6 +134,11 @@ while [ $# -gt 0 ]; do
         command+=("$1")
         shift
     done
-    run_case "$names" "${command[@]}"
+    for _ in 1 2 3; do
+        run_case "$names" "${command[@]}"
+        result=$?
+        [ "$result" -eq 2 ] || break
+    done
+    [ "$result" -eq 0 ] || failures=$((failures + 1))
 done
 [ "$failures" -eq 0 ]
