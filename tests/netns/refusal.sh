@@ -107,6 +107,8 @@ while read -r address standin program; do
         export VARNITT_WINE_STANDIN="$standin"
     fi
     build_link "$address"
+    # The last counter's "ready" must not stand for this one's.
+    rm -f "$work/count"
     count_packets >"$work/count" &
     counter=$!
     tries=0
