@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A run that proves nothing counts as failed: wine-run.sh --qtest fails a program that
-# exits 0 without a test report or with no passed test, and .ci/run counts a half that
-# printed no Summary line as one failure.
+# exits 0 without a complete test report or with no passed test function, and .ci/run
+# counts a half that printed no Summary line as one failure.
 # Usage: counting-check.sh WORK_DIR CI_RUN
 #   WORK_DIR  a folder for the stand-in programs, outside /tmp (wine-run.sh hides /tmp)
 #   CI_RUN    the project's .ci/run
@@ -18,16 +18,16 @@ result() { # result NAME OK DETAILS
 }
 
 # Stand-ins for a Qt Test program that exits 0: Wine's cmd runs a batch file, which finds
-# the report file that wine-run.sh asks for ("-o FILE,txt") in %2. Last column: whether
-# wine-run.sh must fail.
-while IFS='|' read -r name totals expected_rc; do
+# the report file that wine-run.sh asks for ("-o FILE,txt") in %2 and writes the given
+# lines (separated by ";") into it. Last column: whether wine-run.sh must fail.
+while IFS='|' read -r name lines expected_rc; do
+    file=$work/${name// /-}
     {
         echo '@echo off'
-        [ -z "$totals" ] || echo "echo $totals>%2"
+        [ -z "$lines" ] || tr ';' '\n' <<<"$lines" | sed 's/.*/echo &>>%2/'
         echo 'exit /b 0'
-    } | sed 's/$/\r/' >"$work/$name.bat"
-    "$here/../netns/in-empty-netns.sh" "$here/wine-run.sh" --qtest cmd /c "Z:$work/$name.bat" \
-        >"$work/$name.out" 2>&1
+    } | sed 's/$/\r/' >"$file.bat"
+    "$here/../netns/in-empty-netns.sh" "$here/wine-run.sh" --qtest cmd /c "Z:$file.bat" >"$file.out" 2>&1
     rc=$?
     if [ "$rc" -eq 77 ]; then
         echo "cannot create a network namespace here; skipping" >&2
@@ -36,14 +36,15 @@ while IFS='|' read -r name totals expected_rc; do
     ok=no
     if [ "$expected_rc" = 0 ]; then
         [ "$rc" -eq 0 ] && ok=yes
-    elif [ "$rc" -ne 0 ] && grep -q 'counted as failed' "$work/$name.out"; then
+    elif [ "$rc" -ne 0 ] && grep -q 'counted as failed' "$file.out"; then
         ok=yes
     fi
-    result "wine-run.sh --qtest, $name: exit status $rc" "$ok" "$(tail -n 3 "$work/$name.out" | tr '\n' ' ')"
+    result "wine-run.sh --qtest, $name: exit status $rc" "$ok" "$(tail -n 3 "$file.out" | tr '\n' ' ')"
 done <<'EOF'
-no-report||1
-none-passed|Totals: 0 passed, 0 failed, 1 skipped, 0 blacklisted, 1ms|1
-one-passed|Totals: 1 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms|0
+no report||1
+cut short|PASS   : T::initTestCase();PASS   : T::f()|1
+only init and cleanup passed|PASS   : T::initTestCase();SKIP   : T::f() not here;PASS   : T::cleanupTestCase();Totals: 2 passed, 0 failed, 1 skipped, 0 blacklisted, 1ms|1
+one function passed|PASS   : T::initTestCase();PASS   : T::f();PASS   : T::cleanupTestCase();Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms|0
 EOF
 
 # .ci/run against a stand-in varnitt.sh: each half prints the given line (or nothing) and
