@@ -222,9 +222,14 @@ if [ -n "$broker_devsim" ]; then
     export VARNITT_BROKER_DIR="$work/broker"
 fi
 
+# In the background so a signal to this script is handled at once, not when it ends.
+run() {
+    "$@" </dev/null &
+    wait $!
+}
 case $mode in
 qtest)
-    wine "$@" -o "Z:$work/report.txt,txt" </dev/null
+    run wine "$@" -o "Z:$work/report.txt,txt"
     rc=$?
     cat "$work/report.txt" 2>/dev/null
     # A program that ended before its report's totals, or passed no test function of its
@@ -240,11 +245,11 @@ qtest)
     fi
     ;;
 shell)
-    "$@" </dev/null
+    run "$@"
     rc=$?
     ;;
 *)
-    wine "$@" </dev/null
+    run wine "$@"
     rc=$?
     ;;
 esac
