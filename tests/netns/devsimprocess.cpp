@@ -41,26 +41,38 @@ template<typename Condition> bool pollUntil(Condition done, const QDeadlineTimer
 
 #ifdef Q_OS_WIN
 
-DevSimProcess::DevSimProcess(QObject *parent)
-    : QObject(parent), m_directory(new QTemporaryDir(brokerDirectory() + QStringLiteral("/devsim-XXXXXX")))
-{
-}
+DevSimProcess::DevSimProcess(QObject *parent) : QObject(parent) {}
 
 DevSimProcess::~DevSimProcess()
 {
-    if (isRunning() && !stop(1000))
+    // The request goes first: the broker must never find one in a folder being removed.
+    if (!m_directory || withdrawRequest())
+        return;
+    if (isRunning() && !stop(1000)) {
         askBroker("kill");
+        pollUntil([this] { return !isRunning(); }, QDeadlineTimer(1000));
+    }
 }
 
 bool DevSimProcess::harnessPresent()
 {
-    return !brokerDirectory().isEmpty() && QFileInfo(brokerDirectory()).isDir();
+    // The folder outlives a broker that died; the process its pid file names must be the broker.
+    if (brokerDirectory().isEmpty())
+        return false;
+    QFile pidFile(brokerDirectory() + QStringLiteral("/broker.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return false;
+    bool valid = false;
+    const qint64 pid = pidFile.readAll().trimmed().toLongLong(&valid);
+    if (!valid || pid <= 0)
+        return false;
+    QFile commandLine(QStringLiteral("Z:/proc/%1/cmdline").arg(pid));
+    return commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains("devsim-broker.py");
 }
 
 #else
 
-DevSimProcess::DevSimProcess(QObject *parent)
-    : QObject(parent), m_process(new QProcess(this)), m_directory(new QTemporaryDir)
+DevSimProcess::DevSimProcess(QObject *parent) : QObject(parent), m_process(new QProcess(this))
 {
     // Forwarded so that the simulator's complaints show in the test log.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -93,8 +105,21 @@ bool DevSimProcess::start(const QStringList &arguments, int timeoutMs)
         m_error = QStringLiteral("already running");
         return false;
     }
+    if (!m_directory) {
+#ifdef Q_OS_WIN
+        // Without a broker the folder would land in the root of drive Z:, the host's /.
+        if (!harnessPresent()) {
+            m_error = QStringLiteral("no live simulator broker (tests/windows/wine-run.sh --broker)");
+            return false;
+        }
+        m_directory.reset(new QTemporaryDir(brokerDirectory() + QStringLiteral("/devsim-XXXXXX")));
+#else
+        m_directory.reset(new QTemporaryDir);
+#endif
+    }
     if (!m_directory->isValid()) {
         m_error = QStringLiteral("no temporary directory: ") + m_directory->errorString();
+        m_directory.reset();
         return false;
     }
     QFile::remove(recordPath());
@@ -134,8 +159,8 @@ bool DevSimProcess::startThroughBroker(const QStringList &arguments, int timeout
     QStringList request = arguments;
     // The broker hands Windows paths on as the Linux paths of the same files.
     request << QStringLiteral("--record") << recordPath();
-    // The last run's request goes first: with its "exit" gone the broker would start it again.
-    for (const char *stale : { "args", "out", "exit", "stop", "kill" })
+    // The last run's files; the broker takes each request once, so none of them restarts it.
+    for (const char *stale : { "args", "args.taken", "out", "exit", "stop", "kill" })
         QFile::remove(m_directory->filePath(QLatin1String(stale)));
     // Written aside and renamed, so the broker never reads half a request.
     QFile file(m_directory->filePath(QStringLiteral("args.part")));
@@ -156,9 +181,19 @@ bool DevSimProcess::startThroughBroker(const QStringList &arguments, int timeout
         return true;
     m_error = QStringLiteral("no \"ready\" from the simulator; it printed: ")
         + QString::fromLocal8Bit(brokerFile("out"));
-    if (isRunning())
+    if (!withdrawRequest() && isRunning()) {
         askBroker("kill");
+        pollUntil([this] { return !isRunning(); }, QDeadlineTimer(1000));
+    }
     return false;
+}
+
+bool DevSimProcess::withdrawRequest()
+{
+    // Either this or the broker's rename wins; whoever loses finds no "args".
+    if (m_started && QFile::remove(m_directory->filePath(QStringLiteral("args"))))
+        m_started = false;
+    return !m_started;
 }
 
 QByteArray DevSimProcess::brokerFile(const char *name) const
@@ -215,7 +250,7 @@ bool DevSimProcess::isRunning() const
 
 QString DevSimProcess::recordPath() const
 {
-    return m_directory->filePath(QStringLiteral("received.jsonl"));
+    return m_directory ? m_directory->filePath(QStringLiteral("received.jsonl")) : QString();
 }
 
 QList<RecordedDatagram> DevSimProcess::recorded() const

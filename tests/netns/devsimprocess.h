@@ -32,13 +32,16 @@ public:
     explicit DevSimProcess(QObject *parent = nullptr);
     ~DevSimProcess() override;
 
-    // True when running under lan.sh; a test cannot do its work elsewhere.
+    // True when running under lan.sh (under Wine: with a live broker); a test cannot do
+    // its work elsewhere.
     static bool harnessPresent();
     // The device side's network namespace file.
     static QString lanNamespace();
 
     // Starts the simulator with these arguments plus --record (and --interface with the
-    // LAN's device end unless they name one) and waits for "ready".
+    // LAN's device end unless they name one) and waits for "ready". The simulator's
+    // folder is made by the first start, so a test object made outside the harness
+    // leaves nothing behind.
     bool start(const QStringList &arguments = {}, int timeoutMs = 5000);
     // Sends SIGTERM and waits; true when the simulator exited with code 0.
     bool stop(int timeoutMs = 3000);
@@ -59,6 +62,8 @@ private:
     // The broker's file of this name in the simulator's folder, read whole; null if absent.
     QByteArray brokerFile(const char *name) const;
     void askBroker(const char *request);
+    // Removes a request the broker has not taken yet; true when nothing runs then.
+    bool withdrawRequest();
 
     bool m_started = false;
 #else

@@ -8,26 +8,118 @@
 #   --broker DEVSIM  lets the program start the Linux simulator DEVSIM on the LAN
 #                    (tests/windows/devsim-broker.py)
 #   --qtest          EXE is a Qt Test program: its report is shown on stdout (Qt Test on
-#                    Windows sends a plain-text report on stdout to the debugger instead)
+#                    Windows sends a plain-text report on stdout to the debugger instead),
+#                    and a run without a complete report or with no passed test
+#                    function fails
 #   --shell          runs the Linux COMMAND in the prepared Wine environment (prefix,
 #                    display, home), for checks that run several Windows programs
+# The run has a PID namespace and a /tmp (a tmpfs) of its own: whatever ends this script,
+# even SIGKILL, the kernel ends every process of it, and nothing of it stays in the host's
+# /tmp. Files it is given must therefore lie outside /tmp.
 # Wine drops every QT_ variable: a Qt GUI program needs "-platform offscreen" among ARGS.
 # VARNITT_WINE_DLL_DIRS: the Linux folders (colon-separated) of the DLLs it needs.
 # VARNITT_WINE_SCREEN (default 1280x1024x24) and VARNITT_WINE_DPI (default 96, a 100 %
 # desktop): the display's size and the DPI Windows reports (LogPixels).
+# VARNITT_WINE_STANDIN: set by tests/netns/refusal.sh to the interface of its stand-in for
+# a real LAN, which may then carry 192.0.2.0/24 addresses.
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 
-# Xvfb takes display :0 in every network namespace, and its socket file in
-# /tmp/.X11-unix is shared by all of them: a mount namespace keeps ours apart.
-if [ -z "${VARNITT_WINE_OWN_MOUNTS-}" ]; then
-    VARNITT_WINE_OWN_MOUNTS=1 exec unshare --mount -- sh "$0" "$@"
+if [ -z "${VARNITT_WINE_ISOLATED-}" ]; then
+    # The rule of tests/netns/testnetworkguard.h: every interface that is up, loopback
+    # aside, has a 198.51.100.0/24 address and no other but IPv6 link-local ones. "Up" is
+    # the switched-on flag, so a port whose cable is out counts too (Qt's guard skips it).
+    refuse() {
+        echo "$0: refusing to start Wine $1; run it inside the test harness's namespace" >&2
+        exit 1
+    }
+    command -v ip >/dev/null 2>&1 || refuse "without ip (iproute2) to check the interfaces"
+    links=$(ip -o link show) || refuse "without a list of the interfaces"
+    addresses=$(ip -o addr show) || refuse "without a list of the addresses"
+    foreign=$(printf '%s\n--\n%s\n' "$links" "$addresses" | awk -v standin="${VARNITT_WINE_STANDIN-}" '
+        $0 == "--" { addresses = 1; next }
+        !addresses {
+            name = $2; sub(/:$/, "", name); sub(/@.*/, "", name)
+            flags = $3; gsub(/[<>]/, "", flags)
+            n = split(flags, flag, ",")
+            up = 0; loopback = 0
+            for (i = 1; i <= n; i++) {
+                if (flag[i] == "UP") up = 1
+                if (flag[i] == "LOOPBACK") loopback = 1
+            }
+            if (up && !loopback) { watched[name] = 1; order[++count] = name }
+            next
+        }
+        $2 in watched {
+            address = $4; sub(/\/.*/, "", address)
+            if ($3 == "inet" && (address ~ /^198\.51\.100\./ || ($2 == standin && address ~ /^192\.0\.2\./)))
+                onTestLan[$2] = 1
+            else if (!($3 == "inet6" && tolower(address) ~ /^fe[89ab][0-9a-f]:/)) {
+                print $2 " (" address ")"; found = 1; exit
+            }
+        }
+        END {
+            if (found) exit
+            for (i = 1; i <= count; i++)
+                if (!(order[i] in onTestLan)) { print order[i] " (no 198.51.100.x address)"; exit }
+        }')
+    [ -z "$foreign" ] || refuse "beside $foreign"
+    for tool in unshare setpriv mount; do
+        command -v "$tool" >/dev/null 2>&1 || {
+            echo "$0: $tool (util-linux) is missing" >&2
+            exit 1
+        }
+    done
+    # Not exec'd: unshare holds back SIGINT and SIGTERM, so this shell passes them on; and
+    # it dies with this shell, its child (PID 1 inside) with it, and with that the rest.
+    VARNITT_WINE_ISOLATED=1 setpriv --pdeathsig KILL -- \
+        unshare --mount --pid --fork --kill-child -- sh "$0" "$@" &
+    isolated=$!
+    # shellcheck disable=SC2317 # called from the traps
+    stop() {
+        inner=$(cat "/proc/$isolated/task/$isolated/children" 2>/dev/null)
+        # shellcheck disable=SC2086 # one pid per word
+        if [ -n "$inner" ]; then kill -TERM $inner 2>/dev/null; else kill -KILL "$isolated" 2>/dev/null; fi
+        wait "$isolated"
+        exit "$1"
+    }
+    trap 'stop 130' INT
+    trap 'stop 143' TERM
+    wait "$isolated"
+    exit $?
 fi
-mkdir -p /tmp/.X11-unix 2>/dev/null
-mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix 2>/dev/null || {
-    echo "$0: cannot give Xvfb a private /tmp/.X11-unix" >&2
+
+# From here on: PID 1 of the run's PID namespace, in its own mount namespace.
+if [ $$ -ne 1 ]; then
+    echo "$0: VARNITT_WINE_ISOLATED is for wine-run.sh itself" >&2
+    exit 2
+fi
+unset VARNITT_WINE_ISOLATED
+# Xvfb's socket and lock, Wine's server folder (Debian's Wine makes a /tmp/wine-XXXXXX
+# that nothing removes; upstream's /tmp/.wine-UID is shared by every user namespace) and
+# the prefix all go here.
+if ! mount -t tmpfs -o mode=1777 tmpfs /tmp; then
+    echo "$0: cannot give the run a private /tmp" >&2
     exit 1
-}
+fi
+# lan.sh names its namespaces by processes of its PID namespace, which the /proc of this
+# one no longer shows: bound to files first.
+for ns in VARNITT_APP_NS VARNITT_LAN_NS; do
+    eval "file=\${$ns-}"
+    [ -n "$file" ] || continue
+    if ! { : >"/tmp/.$ns" && mount --bind "$file" "/tmp/.$ns"; }; then
+        echo "$0: cannot keep the network namespace $file" >&2
+        exit 1
+    fi
+    export "$ns=/tmp/.$ns"
+done
+if ! mount -t proc proc /proc; then
+    echo "$0: cannot mount /proc for the run's PID namespace" >&2
+    exit 1
+fi
+TMPDIR=/tmp
+export TMPDIR
+mkdir -m 1777 /tmp/.X11-unix
 
 broker_devsim=
 if [ "${1-}" = "--broker" ]; then
@@ -49,13 +141,6 @@ if ! command -v wine >/dev/null 2>&1 || ! command -v Xvfb >/dev/null 2>&1; then
     echo "wine or Xvfb is missing" >&2
     exit 1
 fi
-# Only the harness's own networks: the test LAN, its stand-in for a real one, or none.
-foreign=$(ip -o -4 addr show 2>/dev/null | awk '{ print $4 }' |
-    grep -v -e '^127\.' -e '^198\.51\.100\.' -e '^192\.0\.2\.' | head -n 1)
-if [ -n "$foreign" ]; then
-    echo "$0: refusing to start Wine beside $foreign; run it inside the test harness's namespace" >&2
-    exit 1
-fi
 
 if [ -n "${VARNITT_WINE_DLL_DIRS-}" ]; then
     WINEPATH=$(printf '%s' "$VARNITT_WINE_DLL_DIRS" | sed 's|:/|;Z:/|g; s|^|Z:|' | tr / '\\')
@@ -75,12 +160,12 @@ unset WINESERVER WINELOADER
 # This Wine finds fonts-wine's Tahoma, the Windows dialog font, only through fontconfig.
 mkdir -p "$XDG_DATA_HOME"
 ln -s /usr/share/wine/fonts "$XDG_DATA_HOME/fonts"
+# An orderly end; anything left goes with this script, PID 1, and /tmp with its namespace.
 cleanup() {
     [ -n "$broker" ] && kill -TERM "$broker" 2>/dev/null
     wineserver -k 2>/dev/null
     wineserver -w 2>/dev/null
     [ -n "$xvfb" ] && kill -TERM "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
-    rm -rf "$work"
 }
 trap 'cleanup' EXIT
 trap 'exit 130' INT
@@ -124,21 +209,47 @@ if [ -n "$broker_devsim" ]; then
     mkdir "$work/broker"
     python3 "$here/devsim-broker.py" "$work/broker" "$broker_devsim" &
     broker=$!
+    # The program looks for a live broker once, at its start.
+    tries=0
+    until [ -s "$work/broker/broker.pid" ]; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 400 ] || ! kill -0 "$broker" 2>/dev/null; then
+            echo "the simulator broker did not start" >&2
+            exit 1
+        fi
+        sleep 0.05
+    done
     export VARNITT_BROKER_DIR="$work/broker"
 fi
 
+# In the background so a signal to this script is handled at once, not when it ends.
+run() {
+    "$@" </dev/null &
+    wait $!
+}
 case $mode in
 qtest)
-    wine "$@" -o "Z:$work/report.txt,txt" </dev/null
+    run wine "$@" -o "Z:$work/report.txt,txt"
     rc=$?
     cat "$work/report.txt" 2>/dev/null
+    # A program that ended before its report's totals, or passed no test function of its
+    # own (Qt Test counts initTestCase and cleanupTestCase as passed tests), proves nothing.
+    passed=$(grep -s '^PASS   : ' "$work/report.txt" |
+        grep -c -v -e '::initTestCase()' -e '::cleanupTestCase()')
+    if [ "$rc" -eq 0 ] && ! grep -qs '^Totals: ' "$work/report.txt"; then
+        echo "$0: $(basename "$1") left no complete test report: counted as failed" >&2
+        rc=1
+    elif [ "$rc" -eq 0 ] && [ "$passed" -eq 0 ]; then
+        echo "$0: $(basename "$1") passed no test function: counted as failed" >&2
+        rc=1
+    fi
     ;;
 shell)
-    "$@" </dev/null
+    run "$@"
     rc=$?
     ;;
 *)
-    wine "$@" </dev/null
+    run wine "$@"
     rc=$?
     ;;
 esac
