@@ -308,7 +308,8 @@ def main():
         elif args[0] == "wine" and len(args) == 7:
             program, probe, netns, wine_run, deploy, qt_prefix = args[1:]
             if not deployed:
-                deployed = tempfile.mkdtemp(prefix="varnitt-scale-deploy-")
+                # In the build tree: each Wine run has a /tmp of its own.
+                deployed = tempfile.mkdtemp(prefix="scale-deploy-", dir=os.path.dirname(os.path.abspath(probe)))
                 if subprocess.call([deploy, qt_prefix, program, os.path.join(deployed, "varnitt")],
                                    stdout=subprocess.DEVNULL):
                     log("FAIL: deploy.sh could not lay out the program")
