@@ -213,7 +213,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # Debian's MinGW runtime DLLs carry their debug information (libstdc++ alone 23 MB).
-find "$out_abs" -type f \( -iname '*.dll' -o -iname '*.exe' \) -exec "$target-strip" --strip-debug {} +
+# strip stamps each file with SOURCE_DATE_EPOCH, or else with the current time.
+find "$out_abs" -type f \( -iname '*.dll' -o -iname '*.exe' \) -exec \
+    env SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-0}" "$target-strip" --strip-debug {} +
 
 write_licenses "$out_abs/licenses"
 
