@@ -81,7 +81,8 @@ explain() {
         ;;
     *.zip)
         echo "  entries (names, modes, times):"
-        diff <(zipinfo "$a/build/release/$name") <(zipinfo "$b/build/release/$name") | head -n 20 | sed 's/^/    /'
+        diff <(zipinfo "$a/build/release/$name" | tail -n +2) <(zipinfo "$b/build/release/$name" | tail -n +2) |
+            head -n 20 | sed 's/^/    /'
         unzip -q "$a/build/release/$name" -d "$x/a" && unzip -q "$b/build/release/$name" -d "$x/b"
         compare_trees "$x/a" "$x/b"
         ;;
