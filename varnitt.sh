@@ -26,6 +26,11 @@ test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop
 # test under, and the packers.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
     wine wine64 fonts-wine nsis zip unzip)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
 # The release takes the commit's time from git; the reproducibility check clones with it.
 windows_packages+=(git)
 # Archives, installers and embedded resources carry this time instead of the build's, so
@@ -40,10 +45,6 @@ source_date_epoch() {
 }
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(source_date_epoch)}
 export SOURCE_DATE_EPOCH
-
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
 
 install_missing() {
     local missing=() p
