@@ -6,8 +6,11 @@
 #                             against COUNT simulated devices (default 25)
 #   ./varnitt.sh package      install what is missing, build the Debian package into build/
 #   ./varnitt.sh windows      install what is missing, build Qt for Windows (once, cached),
-#                             build and test the Windows program under Wine, and leave its
-#                             zip and installer in build/
+#                             build and test the Windows program under Wine, leave its
+#                             zip and installer in build/, and check that two clones of
+#                             this commit build the same bytes
+#   ./varnitt.sh release      build the Debian package, the Windows zip and installer from
+#                             scratch into build/release/, with SHA256SUMS over the three
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,6 +36,21 @@ windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
+
+# The release takes the commit's time from git; the reproducibility check clones with it.
+windows_packages+=(git)
+# Archives, installers and embedded resources carry this time instead of the build's, so
+# every build of a commit gives the same bytes: the commit's time, or outside a git
+# checkout the date of the latest changelog entry.
+source_date_epoch() {
+    if [ "$(git -C "$here" rev-parse --show-toplevel 2>/dev/null)" = "$(cd "$here" && pwd -P)" ]; then
+        git -C "$here" log -1 --format=%ct
+    else
+        date -d "$(sed -n 's/^ -- .*>  //p' "$here/packaging/changelog" | head -n 1)" +%s
+    fi
+}
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(source_date_epoch)}
+export SOURCE_DATE_EPOCH
 
 install_missing() {
     local missing=() p
@@ -137,26 +155,46 @@ stage() {
     return "$rc"
 }
 
-# windows_artefacts QT_PREFIX VERSION: the deployed folder, its zip and the installer, in build/.
-# With a certificate (packaging/windows/sign.sh) varnitt.exe, the uninstaller and the
-# installer are signed.
+# make_deb BUILD_DIR OUT_DIR: the Debian package, built in BUILD_DIR, moved into OUT_DIR.
+make_deb() {
+    local dir=$1 out=$2 deb
+    build "$dir" -DCMAKE_BUILD_TYPE=Release -DVARNITT_BUILD_TESTS=OFF -DVARNITT_BUILD_BENCHMARKS=OFF || return 1
+    rm -f "$dir"/varnitt_*.deb
+    # The package's folders and ar members take their modes from the umask.
+    (cd "$dir" && umask 022 && cpack) || return 1
+    deb=$(cd "$dir" && echo varnitt_*.deb)
+    mkdir -p "$out"
+    mv "$dir/$deb" "$out/$deb"
+    echo "Package: $out/$deb"
+}
+
+# windows_artefacts QT_PREFIX VERSION BUILD_DIR OUT_DIR: from BUILD_DIR's varnitt.exe the
+# deployed folder (in BUILD_DIR/deploy), and its zip and the installer in OUT_DIR. With a
+# certificate (packaging/windows/sign.sh) varnitt.exe, the uninstaller and the installer
+# are signed.
 windows_artefacts() {
-    local qt_prefix=$1 version=$2 name folder signing
+    local qt_prefix=$1 version=$2 win_build=$3 out=$4 name deploy folder signing
     name=varnitt-$version-windows-x64
-    folder=$here/build-windows/deploy/$name
+    deploy=$win_build/deploy
+    folder=$deploy/$name
     signing=$("$here/packaging/windows/sign.sh" --enabled) || return 1
     echo "Signing: $signing"
-    rm -rf "$here/build-windows/deploy"
-    mkdir -p "$here/build-windows/deploy" "$build_dir"
-    "$here/packaging/windows/deploy.sh" "$qt_prefix" "$here/build-windows/bin/varnitt.exe" "$folder" || return 1
+    # deploy.sh fills only a folder that is new.
+    rm -rf "$deploy"
+    mkdir -p "$deploy" "$out"
+    "$here/packaging/windows/deploy.sh" "$qt_prefix" "$win_build/bin/varnitt.exe" "$folder" || return 1
     if [ "$signing" = on ]; then
         "$here/packaging/windows/sign.sh" "$folder/varnitt.exe" || return 1
     fi
-    rm -f "$build_dir/$name.zip" "$build_dir/varnitt-$version-setup.exe"
-    (cd "$here/build-windows/deploy" && zip -qr -X "$build_dir/$name.zip" "$name") || return 1
+    rm -f "$out/$name.zip" "$out/varnitt-$version-setup.exe"
+    # The same bytes from every build of the commit: sorted names, no extra fields, modes
+    # that do not depend on the umask, and the commit's time, in UTC since zip stores local time.
+    chmod -R u=rwX,go=rX "$folder"
+    find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+    (cd "$deploy" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -@ "$out/$name.zip") || return 1
     "$here/packaging/windows/make-installer.sh" "$folder" "$version" \
-        "$here/packaging/windows/varnitt.ico" "$build_dir/varnitt-$version-setup.exe" || return 1
-    ls -l "$build_dir/$name.zip" "$build_dir/varnitt-$version-setup.exe"
+        "$here/packaging/windows/varnitt.ico" "$out/varnitt-$version-setup.exe" || return 1
+    ls -l "$out/$name.zip" "$out/varnitt-$version-setup.exe"
 }
 
 need_display() {
@@ -191,13 +229,7 @@ test)
 package)
     install_missing "${package_packages[@]}"
     # A build folder of its own, so the test build keeps its type and its tests.
-    build "$here/build-package" -DCMAKE_BUILD_TYPE=Release -DVARNITT_BUILD_TESTS=OFF -DVARNITT_BUILD_BENCHMARKS=OFF
-    rm -f "$here/build-package"/varnitt_*.deb
-    (cd "$here/build-package" && cpack)
-    deb=$(cd "$here/build-package" && echo varnitt_*.deb)
-    mkdir -p "$build_dir"
-    mv "$here/build-package/$deb" "$build_dir/$deb"
-    echo "Package: $build_dir/$deb"
+    make_deb "$here/build-package" "$build_dir"
     ;;
 windows)
     install_missing "${windows_packages[@]}"
@@ -217,7 +249,7 @@ windows)
         stage "Windows build and tests" test_stage "$here/build-windows" "Windows build under Wine" \
             -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt_prefix" \
             -DCMAKE_BUILD_TYPE=Release -DVARNITT_LINUX_DEVSIM="$build_dir/bin/varnitt-devsim"
-        if stage "zip and installer" windows_artefacts "$qt_prefix" "$version"; then
+        if stage "zip and installer" windows_artefacts "$qt_prefix" "$version" "$here/build-windows" "$build_dir"; then
             deployed=$here/build-windows/deploy/varnitt-$version-windows-x64
             if stage "installer under Wine" "$here/tests/windows/check_installer.sh" \
                 "$build_dir/varnitt-$version-setup.exe" "$version" "$deployed"; then
@@ -233,10 +265,39 @@ windows)
         else
             count_result "zip and installer" failed
         fi
+        if stage "reproducible build" "$here/tests/check_reproducible.sh"; then
+            count_result "reproducible build" passed
+        else
+            count_result "reproducible build" failed
+        fi
     fi
     echo "== windows: $(($(date +%s) - started)) s in all"
     echo "Summary: $passed passed, $failed failed, $skipped skipped"
     [ "$failed" -eq 0 ]
+    ;;
+release)
+    install_missing "${package_packages[@]}" "${windows_packages[@]}"
+    version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+    release_dir=$build_dir/release
+    work=$here/build-release
+    commit=$(git -C "$here" rev-parse HEAD 2>/dev/null || echo "no git checkout")
+    if [ -n "$(git -C "$here" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+        echo "!! uncommitted changes: this release cannot be rebuilt from commit $commit" >&2
+    fi
+    # Fresh build folders: nothing of an earlier build (a resource compiled under another
+    # commit's time, say) reaches a release.
+    rm -rf "$work" "$release_dir"
+    make_deb "$work/linux" "$release_dir"
+    qt_prefix=$("$here/packaging/windows/build-qt.sh" | tail -n 1)
+    [ -f "$qt_prefix/.complete" ] || { echo "varnitt: Qt for Windows could not be built" >&2; exit 1; }
+    build "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_PREFIX_PATH="$qt_prefix" -DCMAKE_BUILD_TYPE=Release -DVARNITT_BUILD_TESTS=OFF
+    windows_artefacts "$qt_prefix" "$version" "$work/windows" "$release_dir"
+    (cd "$release_dir" && sha256sum -- varnitt_*.deb "varnitt-$version-windows-x64.zip" \
+        "varnitt-$version-setup.exe" >SHA256SUMS)
+    echo "Release $version of $commit (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH," \
+        "qtbase-opensource-src $(cat "$qt_prefix/qtbase-revision")) in $release_dir:"
+    cat "$release_dir/SHA256SUMS"
     ;;
 try)
     count=${2:-25}
@@ -246,7 +307,7 @@ try)
     exec "$here/tests/netns/lan.sh" -- "$here/tools/try-it.sh" "$build_dir/bin" "$count"
     ;;
 *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,/^set -euo/ s/^# \{0,1\}//p' "$0"
     exit 2
     ;;
 esac

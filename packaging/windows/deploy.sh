@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # deploy.sh QT_PREFIX EXE OUTDIR
-# Lays out a runnable Windows tree in OUTDIR: the executable, the Qt plugins it
-# loads at run time, and every DLL these import (followed through the DLLs'
-# own imports), read from their PE import tables. Windows' own DLLs are left out.
+# Lays out a runnable Windows tree in OUTDIR, a folder that does not exist yet or is
+# empty: the executable, the Qt plugins it loads at run time, and every DLL these
+# import (followed through the DLLs' own imports), read from their PE import tables.
+# Windows' own DLLs are left out.
 # licenses/ gets the terms of everything shipped and SOURCES.txt, which names the
 # Debian source package and version each DLL was built from.
 set -euo pipefail
@@ -160,13 +161,12 @@ write_licenses() {
     } | crlf >"$dir/SOURCES.txt"
 }
 
-# Refuse to empty a directory holding what we are about to copy.
+# Only a folder this run made (or found empty) is ever emptied again, on failure below.
+if [ -e "$outdir" ] && { [ ! -d "$outdir" ] || [ -n "$(ls -A "$outdir")" ]; }; then
+    die "$outdir exists and is not an empty folder; give a new one"
+fi
 mkdir -p "$outdir"
 out_abs=$(cd "$outdir" && pwd -P)
-[ "$out_abs" != / ] || die "refusing to use / as OUTDIR"
-case "$(readlink -f "$exe")/" in "$out_abs"/*) die "EXE lies inside OUTDIR $outdir" ;; esac
-case "$(readlink -f "$qt_prefix")/" in "$out_abs"/*) die "QT_PREFIX lies inside OUTDIR $outdir" ;; esac
-find "$out_abs" -mindepth 1 -delete
 
 declare -A origin=()    # deployed file -> where it came from
 shipped=()
@@ -213,7 +213,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # Debian's MinGW runtime DLLs carry their debug information (libstdc++ alone 23 MB).
-find "$out_abs" -type f \( -iname '*.dll' -o -iname '*.exe' \) -exec "$target-strip" --strip-debug {} +
+# strip stamps each file with SOURCE_DATE_EPOCH, or else with the current time.
+find "$out_abs" -type f \( -iname '*.dll' -o -iname '*.exe' \) -exec \
+    env SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-0}" "$target-strip" --strip-debug {} +
 
 write_licenses "$out_abs/licenses"
 

@@ -7,6 +7,8 @@ Unicode true
 ; A 64-bit stub: the installer needs no 32-bit loader to run.
 Target amd64-unicode
 SetCompressor /SOLID lzma
+; No file times in the installer, so every build of a commit gives the same bytes.
+SetDateSave off
 ManifestDPIAware true
 
 !include MUI2.nsh
