@@ -19,10 +19,9 @@ if [ "${1-}" != --inside ]; then
     exit 77
 fi
 shift
-if ! mount -t tmpfs -o mode=1777 tmpfs /tmp; then
-    echo "cannot mount a tmpfs on /tmp" >&2
-    exit 1
-fi
+. "$(dirname "$0")/private-tmp.sh"
+private_tmp "$0" "$PWD" "$@" "${VARNITT_WINE_DLL_DIRS-}" || exit 1
+kept_tmp=$private_tmp_kept
 own=/tmp/.kill-check
 mkdir "$own"
 
@@ -102,11 +101,13 @@ run_case() {
         waited=$((waited + 1))
         sleep 0.1
     done
-    files=$(cd /tmp && find . -mindepth 1 -maxdepth 1 ! -name "${own##*/}" -printf '%P ')
+    # The host's folders bound in (the checkout, when it lies in /tmp) are not the run's.
+    files=$(cd /tmp && find . -mindepth 1 -maxdepth 1 ! -name "${own##*/}" -printf '%P\n' |
+        grep -vxF -e "${own##*/}" $(printf -- '-e %s ' $kept_tmp) | tr '\n' ' ')
     # What a run left must not count against the next one.
     # shellcheck disable=SC2046 # one pid per word
     [ -z "$left" ] || kill -KILL $(echo "$left" | cut -d' ' -f1) 2>/dev/null
-    find /tmp -mindepth 1 -maxdepth 1 ! -name "${own##*/}" -exec rm -rf {} +
+    for f in $files; do rm -rf "/tmp/$f"; done
     if [ "$rc" -ne 137 ]; then
         echo "$names: the run ended by itself (exit status $rc) before the kill; once more"
         return 2

@@ -15,7 +15,9 @@
 #                    display, home), for checks that run several Windows programs
 # The run has a PID namespace and a /tmp (a tmpfs) of its own: whatever ends this script,
 # even SIGKILL, the kernel ends every process of it, and nothing of it stays in the host's
-# /tmp. Files it is given must therefore lie outside /tmp.
+# /tmp. A checkout or build that lies in the host's /tmp stays reachable: the folders of
+# /tmp that hold this script, the working folder, a path argument, the DLL folders or
+# LOCPATH are bound into the private /tmp at their own paths.
 # Wine drops every QT_ variable: a Qt GUI program needs "-platform offscreen" among ARGS.
 # VARNITT_WINE_DLL_DIRS: the Linux folders (colon-separated) of the DLLs it needs.
 # VARNITT_WINE_SCREEN (default 1280x1024x24) and VARNITT_WINE_DPI (default 96, a 100 %
@@ -98,10 +100,8 @@ unset VARNITT_WINE_ISOLATED
 # Xvfb's socket and lock, Wine's server folder (Debian's Wine makes a /tmp/wine-XXXXXX
 # that nothing removes; upstream's /tmp/.wine-UID is shared by every user namespace) and
 # the prefix all go here.
-if ! mount -t tmpfs -o mode=1777 tmpfs /tmp; then
-    echo "$0: cannot give the run a private /tmp" >&2
-    exit 1
-fi
+. "$here/private-tmp.sh"
+private_tmp "$here" "$PWD" "$@" "${LOCPATH-}" "${VARNITT_WINE_DLL_DIRS-}" || exit 1
 # lan.sh names its namespaces by processes of its PID namespace, which the /proc of this
 # one no longer shows: bound to files first.
 for ns in VARNITT_APP_NS VARNITT_LAN_NS; do
