@@ -45,23 +45,9 @@ if [ "${1-}" != "--inside" ]; then
             exit 77
         fi
     fi
-    # Not exec'd: unshare holds back SIGINT and SIGTERM, so this shell passes them on;
-    # and dies with this shell, taking everything inside along.
+    . "$here/isolated.sh"
     # shellcheck disable=SC2086 # the command is meant to split into words
-    setpriv --pdeathsig KILL -- $isolate -- "$here/lan.sh" --inside "$cables" "$@" <&0 &
-    isolated=$!
-    # shellcheck disable=SC2317 # called from the traps
-    stop() {
-        inner=$(cat "/proc/$isolated/task/$isolated/children" 2>/dev/null)
-        # shellcheck disable=SC2086 # one pid per word
-        if [ -n "$inner" ]; then kill -TERM $inner 2>/dev/null; else kill -KILL "$isolated" 2>/dev/null; fi
-        wait "$isolated"
-        exit "$1"
-    }
-    trap 'stop 130' INT
-    trap 'stop 143' TERM
-    wait "$isolated"
-    exit $?
+    run_isolated $isolate -- "$here/lan.sh" --inside "$cables" "$@"
 fi
 cables=$2
 shift 2

@@ -72,23 +72,9 @@ if [ -z "${VARNITT_WINE_ISOLATED-}" ]; then
             exit 1
         }
     done
-    # Not exec'd: unshare holds back SIGINT and SIGTERM, so this shell passes them on; and
-    # it dies with this shell, its child (PID 1 inside) with it, and with that the rest.
-    VARNITT_WINE_ISOLATED=1 setpriv --pdeathsig KILL -- \
-        unshare --mount --pid --fork --kill-child -- sh "$0" "$@" &
-    isolated=$!
-    # shellcheck disable=SC2317 # called from the traps
-    stop() {
-        inner=$(cat "/proc/$isolated/task/$isolated/children" 2>/dev/null)
-        # shellcheck disable=SC2086 # one pid per word
-        if [ -n "$inner" ]; then kill -TERM $inner 2>/dev/null; else kill -KILL "$isolated" 2>/dev/null; fi
-        wait "$isolated"
-        exit "$1"
-    }
-    trap 'stop 130' INT
-    trap 'stop 143' TERM
-    wait "$isolated"
-    exit $?
+    . "$here/../netns/isolated.sh"
+    export VARNITT_WINE_ISOLATED=1
+    run_isolated unshare --mount --pid --fork --kill-child -- sh "$0" "$@"
 fi
 
 # From here on: PID 1 of the run's PID namespace, in its own mount namespace.
