@@ -45,9 +45,9 @@ if ! flock -n 9; then
     flock 9
 fi
 
-# The compiler and runtime that build Qt and whose DLLs ship beside it.
+# The compiler, runtime and binutils that build Qt, and whose DLLs ship beside it.
 toolchain=$("$target-g++-posix" --version | head -n 1)
-for p in g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev; do
+for p in g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64; do
     toolchain+=" $p=$(dpkg-query -W -f='${Version}' "$p" 2>/dev/null || echo none)"
 done
 base=$(
@@ -111,6 +111,9 @@ ln -sf "/usr/bin/$target-g++-posix" "$tools/$target-g++"
 build_dir=$cache/build-qt-$key
 mkdir -p "$build_dir"
 cd "$build_dir"
+# Whatever embeds a time (rcc, file times in resources) takes the source's own.
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -STimestamp)
+export SOURCE_DATE_EPOCH
 # Paths as they appear in __FILE__ and the like, the same on every machine.
 maps="-ffile-prefix-map=$source_dir=/usr/src/qtbase-opensource-src-$revision -ffile-prefix-map=$build_dir=/usr/src/qtbase-build"
 start=$(date +%s)
