@@ -135,9 +135,11 @@ write_licenses() {
         echo
         echo "qtbase-opensource-src $(cat "$qt_prefix/qtbase-revision")"
         echo "    $qt_names"
-        echo "    Qt 5.15.8 under the LGPL-3 (Qt-LGPL-3.txt, GPL-3.txt, copyright-qtbase.txt),"
-        echo "    unmodified, built for x86_64-w64-mingw32 by packaging/windows/build-qt.sh of"
-        echo "    the Varnitt source with: $(cat "$qt_prefix/toolchain")"
+        echo "    Qt 5.15.8 under the LGPL-3 (Qt-LGPL-3.txt, GPL-3.txt, copyright-qtbase.txt):"
+        echo "    Debian's source as apt-get source unpacks it, Debian's patches applied and"
+        echo "    nothing else changed, built for x86_64-w64-mingw32 by"
+        echo "    packaging/windows/build-qt.sh of the Varnitt source with:"
+        echo "    $(cat "$qt_prefix/toolchain")"
         while read -r src_package src_version binary binary_version; do
             echo
             echo "$src_package $src_version"
