@@ -170,8 +170,11 @@ bool DevSimProcess::startThroughBroker(const QStringList &arguments, int timeout
         return false;
     }
     file.close();
-    if (!QFile::rename(file.fileName(), m_directory->filePath(QStringLiteral("args")))) {
-        m_error = QStringLiteral("cannot hand the request to the broker");
+    // Under Wine this rename has failed once in many runs for no reason found; it is tried
+    // for up to two seconds, and its error named if it still fails.
+    if (!pollUntil([this, &file] { return file.rename(m_directory->filePath(QStringLiteral("args"))); },
+            QDeadlineTimer(2000))) {
+        m_error = QStringLiteral("cannot hand the request to the broker: ") + file.errorString();
         return false;
     }
     m_started = true;

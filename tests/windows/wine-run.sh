@@ -88,6 +88,13 @@ unset VARNITT_WINE_ISOLATED
 # the prefix all go here.
 . "$here/private-tmp.sh"
 private_tmp "$here" "$PWD" "$@" "${LOCPATH-}" "${VARNITT_WINE_DLL_DIRS-}" || exit 1
+# Xvfb compiles its keymap into /var/lib/xkb/server-DISPLAY.xkm, and with a /tmp of its
+# own every run's Xvfb is display 0: runs side by side would delete each other's keymap
+# while it is read, and their Xvfb would die.
+if [ -d /var/lib/xkb ] && ! mount -t tmpfs -o mode=0755 tmpfs /var/lib/xkb; then
+    echo "$0: cannot give Xvfb a keymap folder of its own" >&2
+    exit 1
+fi
 # lan.sh names its namespaces by processes of its PID namespace, which the /proc of this
 # one no longer shows: bound to files first.
 for ns in VARNITT_APP_NS VARNITT_LAN_NS; do
@@ -160,13 +167,14 @@ trap 'exit 143' TERM
 # Wine's desktop process wants an X display even for an offscreen program.
 dpi=${VARNITT_WINE_DPI:-96}
 Xvfb -displayfd 3 -nolisten tcp -screen 0 "${VARNITT_WINE_SCREEN:-1280x1024x24}" -dpi "$dpi" \
-    3>"$work/display" 2>/dev/null &
+    3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 tries=0
 until [ -s "$work/display" ]; do
     tries=$((tries + 1))
     if [ "$tries" -gt 200 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-        echo "Xvfb did not start" >&2
+        echo "Xvfb did not start:" >&2
+        cat "$work/xvfb.log" >&2
         exit 1
     fi
     sleep 0.05
@@ -176,6 +184,14 @@ export DISPLAY
 
 if ! wine wineboot --init </dev/null >"$work/wineboot.log" 2>&1; then
     echo "creating the Wine prefix failed:" >&2
+    cat "$work/wineboot.log" >&2
+    exit 1
+fi
+# A program that crashes ends at once with its Windows status, instead of waiting behind
+# Wine's crash dialog until the test's timeout.
+if ! wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    </dev/null >>"$work/wineboot.log" 2>&1; then
+    echo "turning Wine's crash dialog off failed:" >&2
     cat "$work/wineboot.log" >&2
     exit 1
 fi
@@ -213,21 +229,40 @@ run() {
     "$@" </dev/null &
     wait $!
 }
-case $mode in
-qtest)
-    run wine "$@" -o "Z:$work/report.txt,txt"
+# qtest_once EXE [ARGS...]: one run of a Qt Test program; sets rc.
+qtest_once() {
+    rm -f "$work/report.txt"
+    # What Wine and the program say besides the report, shown only when the run failed.
+    run env WINEDEBUG=err+all,fixme-all wine "$@" -o "Z:$work/report.txt,txt" 2>"$work/stderr.log"
     rc=$?
     cat "$work/report.txt" 2>/dev/null
     # A program that ended before its report's totals, or passed no test function of its
     # own (Qt Test counts initTestCase and cleanupTestCase as passed tests), proves nothing.
     passed=$(grep -s '^PASS   : ' "$work/report.txt" |
         grep -c -v -e '::initTestCase()' -e '::cleanupTestCase()')
-    if [ "$rc" -eq 0 ] && ! grep -qs '^Totals: ' "$work/report.txt"; then
-        echo "$0: $(basename "$1") left no complete test report: counted as failed" >&2
-        rc=1
+    if ! grep -qs '^Totals: ' "$work/report.txt"; then
+        echo "$0: $(basename "$1") exited with status $rc and left no complete test report:" \
+            "counted as failed" >&2
+        [ "$rc" -ne 0 ] || rc=1
     elif [ "$rc" -eq 0 ] && [ "$passed" -eq 0 ]; then
         echo "$0: $(basename "$1") passed no test function: counted as failed" >&2
         rc=1
+    fi
+    if [ "$rc" -ne 0 ] && [ -s "$work/stderr.log" ]; then
+        echo "$0: the last of what Wine and $(basename "$1") wrote to stderr:" >&2
+        tail -n 40 "$work/stderr.log" >&2
+    fi
+}
+case $mode in
+qtest)
+    qtest_once "$@"
+    # A crash of the program itself ends it with a Windows status (0xC0000005 gives 5). A
+    # Linux signal kills Wine's own process: Debian 12's Wine has been seen to segfault as
+    # a test program ends, its report complete. That says nothing of the program, so it
+    # runs once more, and says so.
+    if [ "$rc" -gt 128 ] && [ "$rc" -ne 130 ] && [ "$rc" -ne 143 ]; then
+        echo "$0: Wine itself died of signal $((rc - 128)); running $(basename "$1") once more" >&2
+        qtest_once "$@"
     fi
     ;;
 shell)
