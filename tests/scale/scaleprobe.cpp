@@ -30,6 +30,8 @@
 
 namespace {
 
+const char *const addressEditors[] = { "widgetIPAddr", "widgetSubnetMask", "widgetGateway" };
+
 QJsonArray rectArray(const QRect &r)
 {
     return { r.x(), r.y(), r.width(), r.height() };
@@ -88,7 +90,7 @@ private:
     // The widest values the form can show.
     static void fill(QMainWindow *w)
     {
-        for (const char *name : { "widgetIPAddr", "widgetSubnetMask", "widgetGateway" })
+        for (const char *name : addressEditors)
             if (QWidget *editor = w->findChild<QWidget *>(QLatin1String(name)))
                 editor->setProperty("ip", QStringLiteral("255.255.255.255"));
         for (QSpinBox *spin : w->findChildren<QSpinBox *>())
@@ -196,7 +198,7 @@ private:
                 addLabel(label);
             for (const QCheckBox *box : form->findChildren<QCheckBox *>())
                 addCheckBox(box);
-            for (const char *editor : { "widgetIPAddr", "widgetSubnetMask", "widgetGateway" }) {
+            for (const char *editor : addressEditors) {
                 const QWidget *e = form->findChild<QWidget *>(QLatin1String(editor));
                 for (int i = 1; e && i <= 4; ++i) {
                     if (const auto *field = e->findChild<QLineEdit *>(QStringLiteral("txtIP%1").arg(i)))
@@ -258,10 +260,11 @@ class ScaleProbePlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "scaleprobe.json")
 public:
-    QObject *create(const QString &key, const QString &spec) override
+    QObject *create(const QString &key, const QString &reportFolder) override
     {
-        return key.compare(QLatin1String("varnittprobe"), Qt::CaseInsensitive) == 0 ? new Probe(spec)
-                                                                                    : nullptr;
+        if (key.compare(QLatin1String("varnittprobe"), Qt::CaseInsensitive) != 0)
+            return nullptr;
+        return new Probe(reportFolder);
     }
 };
 
