@@ -31,14 +31,14 @@ test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
     wine wine64 fonts-wine nsis zip unzip osslsigncode openssl "${ocr_packages[@]}"
     # The Chinese Windows run compiles a zh_CN locale from its sources.
-    locales)
+    locales
+    # The release takes the commit's time from git; the reproducibility check clones with it.
+    git)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# The release takes the commit's time from git; the reproducibility check clones with it.
-windows_packages+=(git)
 # Archives, installers and embedded resources carry this time instead of the build's, so
 # every build of a commit gives the same bytes: the commit's time, or outside a git
 # checkout the date of the latest changelog entry.
@@ -155,6 +155,20 @@ stage() {
     return "$rc"
 }
 
+# counted_stage NAME COMMAND...: a stage that counts once in the summary, passed or failed.
+counted_stage() {
+    if stage "$@"; then
+        count_result "$1" passed
+    else
+        count_result "$1" failed
+        return 1
+    fi
+}
+
+project_version() {
+    sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt"
+}
+
 # make_deb BUILD_DIR OUT_DIR: the Debian package, built in BUILD_DIR, moved into OUT_DIR.
 make_deb() {
     local dir=$1 out=$2 deb
@@ -237,7 +251,7 @@ windows)
         skips_fail=1
     fi
     started=$(date +%s)
-    version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+    version=$(project_version)
     set +e
     # The Windows LAN tests drive the Linux simulator.
     stage "Linux build (simulator)" build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -251,25 +265,13 @@ windows)
             -DCMAKE_BUILD_TYPE=Release -DVARNITT_LINUX_DEVSIM="$build_dir/bin/varnitt-devsim"
         if stage "zip and installer" windows_artefacts "$qt_prefix" "$version" "$here/build-windows" "$build_dir"; then
             deployed=$here/build-windows/deploy/varnitt-$version-windows-x64
-            if stage "installer under Wine" "$here/tests/windows/check_installer.sh" \
-                "$build_dir/varnitt-$version-setup.exe" "$version" "$deployed"; then
-                count_result "installer under Wine" passed
-            else
-                count_result "installer under Wine" failed
-            fi
-            if stage "signing" "$here/tests/windows/check_signing.sh" "$deployed" "$version"; then
-                count_result "signing" passed
-            else
-                count_result "signing" failed
-            fi
+            counted_stage "installer under Wine" "$here/tests/windows/check_installer.sh" \
+                "$build_dir/varnitt-$version-setup.exe" "$version" "$deployed"
+            counted_stage "signing" "$here/tests/windows/check_signing.sh" "$deployed" "$version"
         else
             count_result "zip and installer" failed
         fi
-        if stage "reproducible build" "$here/tests/check_reproducible.sh"; then
-            count_result "reproducible build" passed
-        else
-            count_result "reproducible build" failed
-        fi
+        counted_stage "reproducible build" "$here/tests/check_reproducible.sh"
     fi
     echo "== windows: $(($(date +%s) - started)) s in all"
     echo "Summary: $passed passed, $failed failed, $skipped skipped"
@@ -277,7 +279,7 @@ windows)
     ;;
 release)
     install_missing "${package_packages[@]}" "${windows_packages[@]}"
-    version=$(sed -n 's/^project(Varnitt VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+    version=$(project_version)
     release_dir=$build_dir/release
     work=$here/build-release
     commit=$(git -C "$here" rev-parse HEAD 2>/dev/null || echo "no git checkout")

@@ -21,9 +21,7 @@ int main(int argc, char *argv[])
     // The installer and uninstaller look for it to tell that Varnitt is running. Global, so
     // that a Varnitt in another user's session counts too; Windows frees it at exit.
     CreateMutexW(nullptr, FALSE, L"Global\\org.varnitt.Varnitt.running");
-#endif
 
-#ifdef Q_OS_WIN
     // Wine's GDI (8.0, Debian 12's) paints a glyph scaled by 1.25 or 1.5 a pixel outside the
     // black box it reports for it, and Qt's GDI font engine clips each glyph to that box, so
     // letters lose pieces. Windows' GDI reports what it paints and keeps Qt's default engine;

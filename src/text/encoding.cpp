@@ -28,9 +28,12 @@ QString decodeReply(const QByteArray &data)
     // terminator, some with leftover buffer bytes after it.
     const QString local = QString::fromLocal8Bit(data);
     static const bool localIsUtf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
+    // ASCII reads the same in every code page, so most replies need no second look.
+    const auto end = std::find(data.cbegin(), data.cend(), '\0');
+    const bool ascii = std::none_of(data.cbegin(), end, [](char c) { return uchar(c) >= 0x80; });
     const auto isObject
         = [](const QString &text) { return QJsonDocument::fromJson(text.toUtf8()).isObject(); };
-    if (localIsUtf8 || isObject(local))
+    if (localIsUtf8 || ascii || isObject(local))
         return local;
     const QString utf8 = QString::fromUtf8(data);
     return isObject(utf8) ? utf8 : local;
