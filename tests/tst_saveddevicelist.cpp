@@ -188,6 +188,10 @@ void TestSavedDeviceList::roundTrip_data()
         << QStringList { "Lobby|||5060" }
         << QByteArray("[\n    {\n        \"ipAddr\": \"\",\n        \"name\": \"Lobby\",\n"
                       "        \"sipAccount\": \"\",\n        \"sipPort\": 5060\n    }\n]\n");
+    QTest::newRow("already in the saved form")
+        << textFile(readData("devlist-two.expected.json"))
+        << QStringList { "Lobby|198.51.100.7|1001|5060", "Hall|198.51.100.8|1002|5062" }
+        << readData("devlist-two.expected.json");
     QTest::newRow("empty array") << QByteArray("[]") << QStringList() << QByteArray("[\n]\n");
     QTest::newRow("array without objects")
         << QByteArray(R"([1, "x", null, [{}]])") << QStringList() << QByteArray("[\n]\n");
@@ -200,6 +204,12 @@ void TestSavedDeviceList::roundTrip()
     QFETCH(QByteArray, output);
 
     QVERIFY(writeFile(path, input));
+    // Only a rewrite moves the file's time: a list already saved is left alone.
+    const QDateTime yesterday = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 86400);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(yesterday, QFileDevice::FileModificationTime));
+    }
     LogCapture log;
     {
         SavedDeviceList list;
@@ -210,6 +220,7 @@ void TestSavedDeviceList::roundTrip()
     }
     QCOMPARE(log.lines(), QStringList { written });
     QCOMPARE(readFile(path), textFile(output));
+    QCOMPARE(QFileInfo(path).lastModified() == yesterday, input == textFile(output));
 }
 
 void TestSavedDeviceList::unreadableFile_data()
@@ -299,13 +310,15 @@ void TestSavedDeviceList::unwritableLocation()
 void TestSavedDeviceList::readOnlyFolder_data()
 {
     QTest::addColumn<bool>("fileExists");
-    QTest::addColumn<int>("sizeLimit"); // 0: none
+    QTest::addColumn<int>("sizeLimit"); // 0: none; negative: that limit, with the list unchanged
     QTest::addColumn<QStringList>("lines");
     // A shared install folder with a writable list: written in place.
     QTest::newRow("writable file") << true << 0 << QStringList { written };
     // Written in place, a failed write cannot keep the old list, and must not claim success.
     QTest::newRow("writable file, write fails part way")
         << true << 16 << QStringList { "Failed to write file in place." };
+    // Unchanged, it is not written at all, so the failing write cannot happen.
+    QTest::newRow("writable file holding the list, a write would fail") << true << -16 << QStringList { written };
     // An installed program's folder without a list: nothing to write to.
     QTest::newRow("no file") << false << 0 << QStringList { "无法打开文件", openFailed };
 }
@@ -323,8 +336,11 @@ void TestSavedDeviceList::readOnlyFolder()
     const QString folder = dir->filePath(QStringLiteral("site"));
     const QString target = folder + QStringLiteral("/devlist.json");
     QVERIFY(QDir().mkdir(folder));
+    const bool unchanged = sizeLimit < 0;
+    sizeLimit = qAbs(sizeLimit);
+    const QByteArray before = readData(unchanged ? "devlist-two.expected.json" : "devlist-two.json");
     if (fileExists) {
-        QVERIFY(writeFile(target, readData("devlist-two.json")));
+        QVERIFY(writeFile(target, before));
         QVERIFY(QFile::setPermissions(target,
             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                 | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther));
@@ -334,11 +350,12 @@ void TestSavedDeviceList::readOnlyFolder()
     QVERIFY(QFile::setPermissions(dir->path(), readAndSearch | QFileDevice::WriteOwner));
     QVERIFY(QFile::setPermissions(folder, readAndSearch));
 
-    const QStringList logged = runUnprivileged([&target, sizeLimit] {
+    const QStringList logged = runUnprivileged([&target, sizeLimit, unchanged] {
         SavedDeviceList list;
         list.load(target);
         // The list changes, so an unchanged file would show the write was skipped.
-        list.devices.append(new AudioDevice);
+        if (!unchanged)
+            list.devices.append(new AudioDevice);
         if (sizeLimit > 0) {
             FileSizeLimit limit { rlim_t(sizeLimit) };
             if (!limit.active)
@@ -354,6 +371,8 @@ void TestSavedDeviceList::readOnlyFolder()
         fileExists ? QStringList { "devlist.json" } : QStringList());
     if (fileExists && sizeLimit == 0)
         QVERIFY(readFile(target).endsWith("\"sipPort\": 0\n    }\n]\n"));
+    if (unchanged)
+        QCOMPARE(readFile(target), before);
 #endif
 }
 

@@ -80,6 +80,12 @@ void SavedDeviceList::save()
         array.append(object);
     }
     const QByteArray bytes = QJsonDocument(array).toJson();
+    // An unchanged list leaves the file alone, so that a write that fails (a full disk, an
+    // administrator's list written in place) cannot cost a list that was already saved.
+    if (fileHolds(bytes)) {
+        qDebug() << "JSON data written to file successfully.";
+        return;
+    }
 
     // Written beside the old file and renamed over it, so a failed or
     // interrupted write never leaves a truncated list behind.
@@ -102,6 +108,16 @@ void SavedDeviceList::save()
         return;
     }
     qDebug() << "JSON data written to file successfully.";
+}
+
+bool SavedDeviceList::fileHolds(QByteArray bytes) const
+{
+#ifdef Q_OS_WIN
+    // As text mode writes it.
+    bytes.replace('\n', "\r\n");
+#endif
+    QFile file(filePath);
+    return file.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes;
 }
 
 void SavedDeviceList::writeInPlace(const QByteArray &bytes) const

@@ -25,6 +25,8 @@ public:
     QString filePath;
 
 private:
+    // True when the file already holds these bytes as the text-mode write would lay them down.
+    bool fileHolds(QByteArray bytes) const;
     void writeInPlace(const QByteArray &bytes) const;
 
     // Set when the file exists but could not be read as a list, so that the
