@@ -11,9 +11,14 @@ WindowFit fitWindow(const QSize &size, const QSize &minimumSize, const QMargins 
     const QSize room = available.size().shrunkBy(frame).expandedTo(QSize(0, 0));
     WindowFit fit;
     fit.minimumSize = minimumSize.boundedTo(room);
-    if (size.width() <= room.width() && size.height() <= room.height())
-        fit.geometry = QRect(framePosition + QPoint(frame.left(), frame.top()), size);
-    else
+    if (size.width() <= room.width() && size.height() <= room.height()) {
+        // A frame that starts under a taskbar on the left or top, or runs past the area's
+        // far edges, moves just far enough to lie inside it.
+        const QSize outer = size.grownBy(frame);
+        const QPoint at(qBound(available.left(), framePosition.x(), available.x() + available.width() - outer.width()),
+            qBound(available.top(), framePosition.y(), available.y() + available.height() - outer.height()));
+        fit.geometry = QRect(at + QPoint(frame.left(), frame.top()), size);
+    } else
         fit.geometry = QRect(available.topLeft() + QPoint(frame.left(), frame.top()), room);
     return fit;
 }
@@ -31,7 +36,8 @@ void fitToScreen(QWidget *window)
     const WindowFit fit = fitWindow(window->size(), window->minimumSize(), frame,
         window->geometry().topLeft() - QPoint(frame.left(), frame.top()), screen->availableGeometry());
     window->setMinimumSize(fit.minimumSize);
-    // A window that fits keeps its geometry, so the system still chooses where it opens.
+    // A window that fits where the system placed it keeps its geometry, so the system still
+    // chooses where it opens.
     if (fit.geometry != window->geometry())
         window->setGeometry(fit.geometry);
 }

@@ -14,9 +14,9 @@ struct WindowFit {
     QRect geometry;
 };
 
-// A window keeps its size and the position the system gave it wherever the available area
-// holds it with its frame; where it does not, it takes that area. Its minimum shrinks only
-// as far as the area is smaller.
+// A window keeps its size wherever the available area holds it with its frame, and the
+// position the system gave it as far as its frame stays inside that area; where the area is
+// too small, the window takes it. Its minimum shrinks only as far as the area is smaller.
 WindowFit fitWindow(const QSize &size, const QSize &minimumSize, const QMargins &frame,
     const QPoint &framePosition, const QRect &available);
 
