@@ -3,6 +3,7 @@
 // Run it through run-replybench.sh: the window opens sockets on every usable interface.
 
 #include "devicetable.h"
+#include "encoding.h"
 #include "mainwindow.h"
 #include "netns/testnetworkguard.h"
 
@@ -32,12 +33,6 @@ struct Ratio {
 };
 
 void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
-
-// Decoded as the program decodes a received datagram: up to the first NUL byte.
-QString datagramText(const QByteArray &bytes)
-{
-    return QString::fromLocal8Bit(bytes);
-}
 
 double median(std::vector<double> values)
 {
@@ -93,7 +88,7 @@ public:
             clock.start();
             for (int i = 0; i < m_batch; ++i) {
                 const int device = int((qint64(i) * rows) / m_batch);
-                window->parseResponse(datagramText(m_replies.at(device)));
+                window->parseResponse(decodeReply(m_replies.at(device)));
             }
             perReply.push_back(clock.nsecsElapsed() / 1e3 / m_batch);
             settle();
@@ -136,7 +131,7 @@ private:
     void feed(MainWindow *window, int first, int count) const
     {
         for (int i = first; i < first + count; ++i)
-            window->parseResponse(datagramText(m_replies.at(i)));
+            window->parseResponse(decodeReply(m_replies.at(i)));
     }
 
     static void expectRows(MainWindow *window, int rows)

@@ -1,5 +1,6 @@
 // A received datagram's bytes through the reply path of a real main window.
 
+#include "encoding.h"
 #include "fuzzsupport.h"
 #include "mainwindow.h"
 #include "netns/testnetworkguard.h"
@@ -51,9 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > size_t(std::numeric_limits<int>::max()))
         return 0;
-    // Decoded as the socket slot decodes a datagram: up to the first NUL byte.
     const QString text
-        = QString::fromLocal8Bit(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
+        = decodeReply(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
     const int rowsBefore = table->rowCount();
     window->parseResponse(text);
     const int added = table->rowCount() - rowsBefore;

@@ -1,9 +1,25 @@
 #include "encoding.h"
 
-#include <QJsonDocument>
 #include <QTextCodec>
 
 #include <algorithm>
+
+namespace {
+
+// True for text that holds at least one multi-byte UTF-8 sequence and nothing that is not
+// UTF-8. A name in a legacy code page practically never reads as such: its lead bytes would
+// have to be followed by exactly the right number of continuation bytes every time.
+bool isMultiByteUtf8(const char *text, int length)
+{
+    if (std::none_of(text, text + length, [](char c) { return uchar(c) >= 0x80; }))
+        return false;
+    static QTextCodec *const utf8 = QTextCodec::codecForMib(106);
+    QTextCodec::ConverterState state;
+    utf8->toUnicode(text, length, &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+} // namespace
 
 QString reencodeGB18030(const QString &text)
 {
@@ -24,17 +40,10 @@ QByteArray encodeGBK(const QString &text)
 
 QString decodeReply(const QByteArray &data)
 {
-    // The byte-array overloads end the text at the first NUL: C firmware sends its string's
-    // terminator, some with leftover buffer bytes after it.
-    const QString local = QString::fromLocal8Bit(data);
+    // C firmware sends its string's terminator, some with leftover buffer bytes after it.
+    const int length = int(qstrnlen(data.constData(), uint(data.size())));
     static const bool localIsUtf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
-    // ASCII reads the same in every code page, so most replies need no second look.
-    const auto end = std::find(data.cbegin(), data.cend(), '\0');
-    const bool ascii = std::none_of(data.cbegin(), end, [](char c) { return uchar(c) >= 0x80; });
-    const auto isObject
-        = [](const QString &text) { return QJsonDocument::fromJson(text.toUtf8()).isObject(); };
-    if (localIsUtf8 || ascii || isObject(local))
-        return local;
-    const QString utf8 = QString::fromUtf8(data);
-    return isObject(utf8) ? utf8 : local;
+    if (!localIsUtf8 && isMultiByteUtf8(data.constData(), length))
+        return QString::fromUtf8(data.constData(), length);
+    return QString::fromLocal8Bit(data.constData(), length);
 }

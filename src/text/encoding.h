@@ -10,7 +10,7 @@ QString reencodeGB18030(const QString &text);
 QByteArray encodeGBK(const QString &text);
 
 // A received datagram as text: its bytes up to the first NUL, in the machine's local 8-bit
-// encoding. Where that is not UTF-8 and splits a reply that reads whole as UTF-8 (on a
-// Chinese Windows a GBK lead byte swallows the quote after a UTF-8 name), the reply is read
-// as UTF-8 instead, so that the device is still listed.
+// encoding. Where that is not UTF-8, a reply that is valid UTF-8 with at least one
+// multi-byte sequence is read as UTF-8: devices made for other markets send their names
+// so, and in GBK or cp1252 those names show garbled, or split the reply apart.
 QString decodeReply(const QByteArray &data);
