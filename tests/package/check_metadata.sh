@@ -7,7 +7,19 @@ desktop=$1 metainfo=$2 mandir=$3 devsim=$4 netns=$5
 status=0
 
 desktop-file-validate "$desktop" || status=1
-appstreamcli validate --no-net "$metainfo" || status=1
+# appstreamcli 1.0 fails on its warning that there is no homepage, and the project has
+# none: that one warning passes, by its tag; any other warning or error fails.
+report=$(appstreamcli validate --no-net --format=yaml "$metainfo" 2>&1) && validated=1 || validated=0
+printf '%s\n' "$report"
+if [ $validated -eq 0 ]; then
+    blocking=$(printf '%s\n' "$report" | awk '
+        function issue() { if (severity == "error" || severity == "warning") print tag, severity }
+        /^- / { issue(); tag = ""; severity = "" }
+        /^(- |  )tag: / { tag = $NF }
+        /^(- |  )severity: / { severity = $NF }
+        END { issue() }')
+    [ "$blocking" = "url-homepage-missing warning" ] || status=1
+fi
 
 for page in "$mandir"/*.1; do
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# README's test command, run as a new user runs it (as root, on a clean clone of HEAD), in
+# a fresh Debian 13 root; then, in that root, the package built here on Debian 12 is
+# installed with apt and started on Xvfb in an empty network namespace. Needs root.
+# Ends with a Summary line: the suite's results and one for the package.
+# usage: tests/debian13/run.sh [DEB]    (without DEB: ./varnitt.sh package builds it)
+#
+# The base root is kept in ~/.cache/varnitt/debian13/ and made again when its package
+# lists are a week old or this script, varnitt.sh's package lists or the mirror change.
+# It already holds the packages of the suite, so that a run does not spend minutes
+# installing them: the test command's own install step runs and finds nothing missing.
+# A run works on an overlay over the base whose upper layer is a tmpfs; that and every
+# other mount live in a mount and PID namespace of the run's own, so the kernel drops
+# them however the run ends, SIGKILL included.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+self=$here/tests/debian13/run.sh
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/varnitt/debian13
+
+if [ "${1-}" != --inside ]; then
+    started=$(date +%s)
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "run.sh: the Debian 13 stage needs root (debootstrap, chroot, mounts)" >&2
+        exit 1
+    fi
+    if ! command -v debootstrap >/dev/null; then
+        apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends debootstrap ||
+            exit 1
+    fi
+    deb=${1-}
+    if [ -z "$deb" ]; then
+        deb=$("$here/varnitt.sh" package | tee /dev/stderr | sed -n 's/^Package: //p' | tail -n 1)
+    fi
+    [ -n "$deb" ] && deb=$(realpath "$deb")
+    mkdir -p "$cache/mnt"
+    # shellcheck source=../netns/isolated.sh
+    . "$here/tests/netns/isolated.sh"
+    run_isolated unshare --mount --pid --fork --kill-child -- bash "$self" --inside "$deb" "$started"
+fi
+
+# From here on: PID 1 of the run's namespaces. A TERM ends everything at once.
+deb=$2 started=$3
+trap 'kill -KILL -1 2>/dev/null; exit 143' TERM INT
+work=$cache/mnt
+log=$work/log
+
+# logged COMMAND...: shows COMMAND's output and keeps it in $log; in the background, so
+# that a TERM is handled while it runs. Only this script's own Summary line is one.
+logged() {
+    { "$@" 2>&1; echo $? >"$log.rc"; } | tee "$log" | sed -u 's/^Summary: /Debian 13 suite: /' &
+    wait $!
+    return "$(cat "$log.rc" 2>/dev/null || echo 1)"
+}
+
+# in_root ROOT COMMAND...: COMMAND chrooted into ROOT, which is made a mount point, with
+# /proc, /sys, /dev, /run and /tmp of its own, in a mount namespace that ends with it.
+in_root() {
+    unshare --mount -- sh -c '
+        r=$1
+        shift
+        mount --bind "$r" "$r" && mount -t proc proc "$r/proc" && mount -t sysfs sysfs "$r/sys" &&
+            mount --rbind /dev "$r/dev" && mount -t tmpfs run "$r/run" &&
+            mount -t tmpfs -o mode=1777 tmp "$r/tmp" || exit 1
+        exec chroot "$r" env -i HOME=/root TERM=dumb DEBIAN_FRONTEND=noninteractive \
+            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"' sh "$@"
+}
+
+# The host's Debian mirrors, from its apt sources.
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+targets=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' 2>/dev/null | sort -u)
+mirror=$(awk -v r="$codename" '$1 == r { print $2; exit }' <<<"$targets")
+security=$(awk -v r="$codename-security" '$1 == r { print $2; exit }' <<<"$targets")
+# The suite's package lists as varnitt.sh has them; evaluated inside the root.
+arrays=$(sed -n '/^packages=(/,/^as_root() {/p' "$here/varnitt.sh" | sed '$d')
+key=$({ cat "$self"; echo "$arrays"; echo "$mirror $security"; } | sha256sum | cut -c1-16)
+
+make_base() {
+    local new=$work/base packages
+    rm -rf "$cache/base.new"
+    debootstrap --variant=minbase --keyring=/usr/share/keyrings/debian-archive-keyring.gpg \
+        trixie "$new" "$mirror" || return 1
+    printf 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
+        "$mirror" trixie "$security" trixie-security >"$new/etc/apt/sources.list"
+    cp /etc/resolv.conf "$new/etc/resolv.conf"
+    packages=$(in_root "$new" bash -c "$arrays"'
+        echo "${packages[@]}" "${test_packages[@]}"') || return 1
+    echo "Installing into the base: $packages"
+    # shellcheck disable=SC2086 # one package a word
+    in_root "$new" sh -c 'apt-get update && apt-get install -y --no-install-recommends "$@" &&
+        apt-get clean' sh $packages || return 1
+    # Built on the tmpfs, copied once complete: a kill leaves at most base.new behind,
+    # which the next build removes.
+    cp -a "$new" "$cache/base.new" && rm -rf "$new" "$cache/base" && mv "$cache/base.new" "$cache/base" &&
+        echo "$key" >"$cache/base.key"
+}
+
+passed=0 failed=0 skipped=0
+count() {
+    case $1 in
+    passed) passed=$((passed + 1)) ;;
+    *) failed=$((failed + 1)) ;;
+    esac
+}
+finish() {
+    echo "== Debian 13: $(($(date +%s) - started)) s in all"
+    echo "Summary: $passed passed, $failed failed, $skipped skipped"
+    [ "$failed" -eq 0 ]
+    exit
+}
+
+if [ -z "$mirror" ] || [ -z "$security" ]; then
+    echo "!! this machine's apt sources name no Debian mirror and security mirror for $codename"
+    count failed
+    finish
+fi
+if ! mount -t tmpfs -o size=16g,mode=0700 varnitt-debian13 "$work"; then
+    echo "!! no tmpfs for the Debian 13 root"
+    count failed
+    finish
+fi
+exec 9>"$cache/lock"
+flock 9
+step=$(date +%s)
+if [ "$(cat "$cache/base.key" 2>/dev/null)" != "$key" ] || [ -n "$(find "$cache/base.key" -mtime +6 2>/dev/null)" ]; then
+    echo "== Making the Debian 13 base root from $mirror and $security"
+    make_base &
+    if ! wait $!; then
+        echo "!! the Debian 13 base root could not be made: the suite and the package count as failed"
+        count failed
+        count failed
+        finish
+    fi
+fi
+# Other runs may share the base, but not replace it while this one uses it.
+flock -s 9
+echo "== Debian 13 base root: $(($(date +%s) - step)) s"
+
+root=$work/root
+mkdir -p "$work/upper" "$work/overlay" "$root"
+mount -t overlay -o "lowerdir=$cache/base,upperdir=$work/upper,workdir=$work/overlay" varnitt-root "$root" &&
+    git clone -q "$here" "$root/root/varnitt" &&
+    git -C "$root/root/varnitt" log -1 --format='== Debian 13: testing %h %s' || {
+    echo "!! could not set up the Debian 13 root"
+    count failed
+    count failed
+    finish
+}
+
+step=$(date +%s)
+logged in_root "$root" sh -c 'cd /root/varnitt && ./varnitt.sh test'
+echo "== Debian 13 suite: $(($(date +%s) - step)) s"
+summary=$(sed -n 's/^Summary: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' "$log" | tail -n 1)
+if [ -z "$summary" ]; then
+    echo "!! ./varnitt.sh test on Debian 13 printed no Summary line: counted as failed"
+    summary="0 1 0"
+fi
+read -r p f s <<<"$summary"
+passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+
+step=$(date +%s)
+if [ -f "$deb" ] && cp "$deb" "$root/root/" && logged in_root "$root" sh -c '
+        cd /root && apt-get install -y ./varnitt_*.deb && varnitt=$(command -v varnitt) &&
+        python3 varnitt/tests/smoke/start_and_close.py "$varnitt" varnitt/tests/netns/in-empty-netns.sh'; then
+    count passed
+else
+    echo "!! the Debian 12 package ${deb:-(none built)} did not install and start on Debian 13"
+    count failed
+fi
+echo "== Debian 13 package install and start: $(($(date +%s) - step)) s"
+finish
