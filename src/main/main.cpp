@@ -8,6 +8,28 @@
 #include "main/fontengine.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
+
+namespace {
+
+// The installer and uninstaller look for it to tell that Varnitt is running. Global, so that
+// a Varnitt in another user's session counts too. Its default security would let only the
+// user who made it in: another user's installer could not wait for it, and another user's
+// Varnitt could not open it, so it would vanish with the first user's copy while the second
+// still ran. Everyone may wait on it and open it, nothing more. Windows frees it at exit.
+void holdRunningMutex()
+{
+    // SYNCHRONIZE | MUTEX_MODIFY_STATE for Everyone.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1, &descriptor, nullptr);
+    SECURITY_ATTRIBUTES attributes { sizeof(attributes), descriptor, FALSE };
+    CreateMutexExW(&attributes, L"Global\\org.varnitt.Varnitt.running", 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    LocalFree(descriptor);
+}
+
+} // namespace
 #endif
 
 int main(int argc, char *argv[])
@@ -18,9 +40,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 
 #ifdef Q_OS_WIN
-    // The installer and uninstaller look for it to tell that Varnitt is running. Global, so
-    // that a Varnitt in another user's session counts too; Windows frees it at exit.
-    CreateMutexW(nullptr, FALSE, L"Global\\org.varnitt.Varnitt.running");
+    holdRunningMutex();
 
     // Wine's GDI (8.0, Debian 12's) paints a glyph scaled by 1.25 or 1.5 a pixel outside the
     // black box it reports for it, and Qt's GDI font engine clips each glyph to that box, so
