@@ -61,6 +61,8 @@ done
     echo 'SetOutPath "$INSTDIR"'
 } >"$gen/install.nsh"
 
+for f in "${files[@]}"; do echo "!insertmacro IF_IN_USE \"\$INSTDIR\\${f//\//\\}\""; done >"$gen/in-use.nsh"
+
 {
     for f in "${files[@]}"; do echo "Delete \"\$INSTDIR\\${f//\//\\}\""; done
     # Deepest first; a directory the user put files into stays.

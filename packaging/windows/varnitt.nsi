@@ -9,6 +9,9 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 ; No file times in the installer, so every build of a commit gives the same bytes.
 SetDateSave off
+; A file that cannot be replaced fails the install instead of leaving the old file beside
+; the new ones (and a silent run that says it succeeded).
+AllowSkipFiles off
 ManifestDPIAware true
 
 !include MUI2.nsh
@@ -115,6 +118,43 @@ FunctionEnd
 !insertmacro WAIT_UNTIL_CLOSED ""
 !insertmacro WAIT_UNTIL_CLOSED "un."
 
+; Sets $1 to the first file of this version that is already in the install folder and
+; cannot be opened for writing (another program holds it: a Varnitt from before the
+; running check, a scanner), or to "" when there is none.
+!macro IF_IN_USE FILE
+    ${If} $1 == ""
+    ${AndIf} ${FileExists} "${FILE}"
+        ClearErrors
+        FileOpen $0 "${FILE}" a
+        ${If} ${Errors}
+            StrCpy $1 "${FILE}"
+        ${Else}
+            FileClose $0
+        ${EndIf}
+    ${EndIf}
+!macroend
+Function FirstFileInUse
+    StrCpy $1 ""
+    !include "${GENDIR}/in-use.nsh"
+FunctionEnd
+
+; Waits until every file can be replaced, before anything changes: interactively the user
+; closes what holds it and chooses Retry; Cancel, or a silent run, ends with EXIT_ABORTED.
+Function WaitUntilReplaceable
+    ${Do}
+        Call FirstFileInUse
+        ${If} $1 == ""
+            ${Break}
+        ${EndIf}
+        ${Say} "$1 is in use by another program and cannot be replaced."
+        ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$1 is in use by another program. Close it, then choose Retry." /SD IDCANCEL IDCANCEL`
+            ${Say} "Nothing was installed."
+            SetErrorLevel ${EXIT_ABORTED}
+            Quit
+        ${EndIf}
+    ${Loop}
+FunctionEnd
+
 ; Pushes 1 when the Windows Firewall service runs: a stopped one (or none, as under
 ; Wine, whose netsh answers 0 to everything) cannot take a rule.
 !macro FIREWALL_RUNNING UN
@@ -201,9 +241,14 @@ Function RemoveInstalled
     RMDir "$0"
 FunctionEnd
 
-; Inbound UDP from the local subnet, on every profile: a device network without a
-; gateway counts as Public, and without a rule the replies to a search are dropped
-; or a first-run prompt dismissed without administrator rights blocks them for good.
+; Inbound UDP to varnitt.exe from any address, on every profile. Not only the local
+; subnet: a device with a factory or wrong address answers from another subnet, and
+; finding it to set its address is what Varnitt is for; Windows lets such an answer in
+; only for 3 s after a multicast, and not at all where that allowance is turned off
+; (DisableUnicastResponsesToMulticastBroadcast). A device network without a gateway
+; counts as Public, and without a rule the replies are dropped, or a first-run prompt
+; dismissed without administrator rights blocks them for good. The rule names this
+; program and UDP only, so while Varnitt is not running it lets nothing in.
 Function AddFirewallRule
     Call FirewallRunning
     Pop $0
@@ -214,10 +259,10 @@ Function AddFirewallRule
     ; A reinstall replaces the rule rather than adding a second one.
     nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${FIREWALL_RULE}" dir=in'
     Pop $0
-    nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\varnitt.exe" protocol=UDP remoteip=LocalSubnet profile=any enable=yes'
+    nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\varnitt.exe" protocol=UDP remoteip=any profile=any enable=yes'
     Pop $0
     ${If} $0 == 0
-        ${Say} "Added the Windows Firewall rule ${FIREWALL_RULE}: UDP from the local subnet to varnitt.exe."
+        ${Say} "Added the Windows Firewall rule ${FIREWALL_RULE}: UDP from any address to varnitt.exe."
     ${Else}
         ${Say} "The Windows Firewall rule for Varnitt could not be added (netsh: $0)."
     ${EndIf}
@@ -226,6 +271,7 @@ FunctionEnd
 Section "Varnitt"
     ; It may have been started while the pages were shown.
     Call WaitUntilClosed
+    Call WaitUntilReplaceable
     Call RemoveInstalled
 
     !include "${GENDIR}/install.nsh"

@@ -3,8 +3,9 @@
 # Checks the installer under Wine as Windows would use it: a silent install, the
 # installed program in a folder users cannot write (and with an administrator's
 # writable devlist.json there), install and uninstall refused while Varnitt runs,
-# a silent uninstall, and an upgrade over an older version (built here from DEPLOYDIR
-# with one more file) installed in another folder.
+# a silent uninstall, an upgrade over an older version (built here from DEPLOYDIR
+# with one more file) installed in another folder, and an upgrade refused while another
+# program holds a file.
 # It runs in an empty network namespace, inside the Wine environment that
 # tests/windows/wine-run.sh prepares there (a fresh prefix, its own display and home,
 # and its own mount namespace, where the install folder is made read-only).
@@ -54,6 +55,44 @@ wine_cmdline() {
 # Waits until every process of this prefix has ended; the uninstaller's copy
 # in TEMP and Wine's own services included.
 wine_settle() { timeout "${1:-120}" wineserver -w; }
+
+# A program that holds a file open, or reads the access a mutex grants Everyone.
+cat >"$work/standin.c" <<'EOF'
+#include <windows.h>
+#include <aclapi.h>
+#include <stdio.h>
+#include <string.h>
+int main(int argc, char **argv)
+{
+    if (argc == 3 && !strcmp(argv[1], "hold")) {
+        if (CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL) == INVALID_HANDLE_VALUE)
+            return printf("cannot open %s\n", argv[2]), 1;
+        printf("holding\n");
+        fflush(stdout);
+        Sleep(INFINITE);
+    }
+    if (argc == 3 && !strcmp(argv[1], "mutex")) {
+        HANDLE mutex = OpenMutexA(READ_CONTROL, FALSE, argv[2]);
+        PACL dacl = NULL;
+        PSECURITY_DESCRIPTOR descriptor;
+        if (!mutex || GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, &dacl, NULL, &descriptor))
+            return printf("cannot read %s\n", argv[2]), 1;
+        SID_IDENTIFIER_AUTHORITY world = { SECURITY_WORLD_SID_AUTHORITY };
+        PSID everyone;
+        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+        ACCESS_MASK mask = 0;
+        for (DWORD i = 0; dacl && i < dacl->AceCount; i++) {
+            ACCESS_ALLOWED_ACE *ace;
+            if (GetAce(dacl, i, (void **)&ace) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&ace->SidStart, everyone))
+                mask |= ace->Mask;
+        }
+        return printf("Everyone: 0x%08lx\n", mask), 0;
+    }
+    return 2;
+}
+EOF
+standin=$work/standin.exe
+x86_64-w64-mingw32-gcc -O -o "$standin" "$work/standin.c" -ladvapi32 2>&1 || fail "building the stand-in program"
 
 # The older version: the same folder plus one file in a folder of its own.
 old_version=0.9
@@ -230,14 +269,19 @@ else
 fi
 
 # --- install and uninstall while Varnitt runs: refused, and nothing changed ---
-# Contents, and the change times that any rewrite moves, even with the same bytes.
+# snapshot [FOLDER]: contents, and the change times that any rewrite moves, even with the same bytes.
 snapshot() {
-    (cd "$instdir" && find . -type f -exec md5sum {} + | LC_ALL=C sort)
-    find "$instdir" "$shortcut" -printf '%P %i %C@\n' 2>&1 | LC_ALL=C sort
+    local dir=${1:-$instdir}
+    (cd "$dir" && find . -type f -exec md5sum {} + | LC_ALL=C sort)
+    find "$dir" "$shortcut" -printf '%P %i %C@\n' 2>&1 | LC_ALL=C sort
     wine reg query "$key" /s 2>&1 | tr -d '\r'
 }
 start_app
 if window wait "$app" Varnitt >"$work/wait.log" 2>&1; then
+    # Another user's installer and Varnitt must be able to wait on it and open it.
+    everyone=$(wine "$standin" mutex 'Global\org.varnitt.Varnitt.running' </dev/null 2>/dev/null | tr -d '\r')
+    check "the running mutex lets Everyone wait on it and open it ($everyone)" \
+        eval '[ $(( ${everyone#Everyone: } & 0x100001 )) = $((0x100001)) ]'
     snapshot >"$work/before.txt"
     timeout 120 wine "$setup" /S </dev/null >"$work/install-running.log" 2>&1
     code=$?
@@ -339,6 +383,26 @@ if [ -f "$old_setup" ]; then
     check "the folder holds exactly the new version's files and devlist.json" \
         test "$(cd "$old_unix" && find . -type f | LC_ALL=C sort)" = "$expected"
     check "devlist.json survives the upgrade byte for byte" cmp -s "$old_unix/devlist.json" "$work/devlist.json"
+
+    # Another program holds varnitt.exe open (an old Varnitt without the mutex, say): the
+    # upgrade must not skip it and report success.
+    timeout 120 wine "$standin" hold "$old_dir\\varnitt.exe" </dev/null >"$work/hold.log" 2>&1 &
+    holder=$!
+    for _ in $(seq 300); do grep -qs holding "$work/hold.log" && break; kill -0 "$holder" 2>/dev/null || break; sleep 0.2; done
+    if grep -qs holding "$work/hold.log"; then
+        snapshot "$old_unix" >"$work/before-held.txt"
+        timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/held-steps.log")" </dev/null >"$work/held.log" 2>&1
+        code=$?
+        check "silent upgrade over a held varnitt.exe exits non-zero (got $code)" test "$code" != 0
+        check "its log names the file" grep -qsF "$old_dir\\varnitt.exe is in use" "$work/held-steps.log" ||
+            show_log "$work/held-steps.log"
+        check "it changes nothing" cmp -s "$work/before-held.txt" <(snapshot "$old_unix")
+    else
+        fail "the stand-in holds varnitt.exe ($(tail -n 1 "$work/hold.log"))"
+    fi
+    kill "$holder" 2>/dev/null
+    wait "$holder"
+    wine_settle
 else
     fail "upgrade: no older installer"
 fi
