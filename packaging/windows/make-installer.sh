@@ -3,8 +3,8 @@
 # Builds the Windows installer from a tree made by deploy.sh. The install and
 # uninstall file lists are both generated from DEPLOYDIR, so the uninstaller
 # removes exactly what was installed and nothing the user added.
-# With VARNITT_SIGN_PKCS12 and VARNITT_SIGN_PASSWORD_FILE set, the uninstaller and
-# the installer are signed by sign.sh as makensis writes them.
+# With a signing key configured (sign.sh names the variables), the uninstaller and the
+# installer are signed by sign.sh as makensis writes them.
 set -euo pipefail
 
 if [ $# -ne 4 ]; then

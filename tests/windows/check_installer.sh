@@ -101,7 +101,8 @@ mkdir -p "$work/old"
 cp -a "$deployed" "$work/old/varnitt"
 mkdir "$work/old/varnitt/retired"
 printf 'only in %s\r\n' "$old_version" >"$work/old/varnitt/retired/notes.txt"
-env -u VARNITT_SIGN_PKCS12 -u VARNITT_SIGN_PASSWORD_FILE "$here/../../packaging/windows/make-installer.sh" \
+env -u VARNITT_SIGN_PKCS12 -u VARNITT_SIGN_PASSWORD_FILE -u VARNITT_SIGN_PKCS11_MODULE -u VARNITT_SIGN_PKCS11_KEY \
+    -u VARNITT_SIGN_PKCS11_CERT -u VARNITT_SIGN_PIN_FILE "$here/../../packaging/windows/make-installer.sh" \
     "$work/old/varnitt" "$old_version" "$here/../../packaging/windows/varnitt.ico" "$old_setup" \
     >"$work/make-old.log" 2>&1 || { fail "building the older installer"; show_log "$work/make-old.log"; }
 

@@ -4,9 +4,11 @@
 # (packaging/windows/sign.sh, make-installer.sh) with a throw-away CA and code-signing
 # certificate, and verifies with osslsigncode against that CA: varnitt.exe, setup.exe,
 # and the uninstaller that setup.exe writes when it installs under Wine. A byte changed
-# after signing, or another CA, must fail verification. Everything lives in a temporary
-# folder; nothing secret is kept. It runs in an empty network namespace, inside the
-# Wine environment of tests/windows/wine-run.sh.
+# after signing, or another CA, must fail verification. Then every .exe and .dll of the
+# folder, and again setup.exe and its uninstaller, signed with a key made in a SoftHSM
+# token and timestamped by a timestamp server that the check runs on 127.0.0.1.
+# Everything lives in a temporary folder; nothing secret is kept. It runs in an empty
+# network namespace, inside the Wine environment of tests/windows/wine-run.sh.
 # Exit: 0 pass, 1 fail, 77 skipped (no network namespace available).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,18 +30,28 @@ pass() { echo "PASS: $*"; }
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 work=$(mktemp -d -t varnitt-signing.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-unset VARNITT_SIGN_PKCS12 VARNITT_SIGN_PASSWORD_FILE VARNITT_SIGN_TIMESTAMP_URL
+tsa=
+trap '[ -z "$tsa" ] || { kill "$tsa" 2>/dev/null; wait "$tsa"; }; rm -rf "$work"' EXIT
+unset VARNITT_SIGN_PKCS12 VARNITT_SIGN_PASSWORD_FILE VARNITT_SIGN_TIMESTAMP_URL VARNITT_SIGN_PKCS11_MODULE \
+    VARNITT_SIGN_PKCS11_KEY VARNITT_SIGN_PKCS11_CERT VARNITT_SIGN_PIN_FILE http_proxy HTTP_PROXY all_proxy ALL_PROXY
+export SOFTHSM2_CONF=$work/softhsm2.conf
+module=/usr/lib/softhsm/libsofthsm2.so
+key="pkcs11:token=varnitt-test;object=signer;type=private"
+pin=$(openssl rand -hex 4)
 
 # verify WHAT FILE CA: osslsigncode's verdict, with its last lines when it refuses.
 verify() {
-    osslsigncode verify -CAfile "$3" -in "$2" >"$work/verify.log" 2>&1
+    osslsigncode verify -CAfile "$3" -TSA-CAfile "$3" -in "$2" >"$work/verify.log" 2>&1
 }
+# expect_valid WHAT FILE CA [PATTERN...]: verifies, and its output has every PATTERN.
 expect_valid() {
-    if verify "$@"; then
+    local p missing=
+    verify "$@" || missing=" verification"
+    for p in "${@:4}"; do grep -q -e "$p" "$work/verify.log" || missing="$missing /$p/"; done
+    if [ -z "$missing" ]; then
         pass "$1 verifies against the test CA ($(grep -m1 -i 'Signature verification' "$work/verify.log"))"
     else
-        fail "$1 verifies against the test CA"
+        fail "$1 verifies against the test CA (missing:$missing)"
         sed 's/^/    | /' "$work/verify.log" | tail -n 15
     fi
 }
@@ -61,20 +73,86 @@ make_ca() {
         -subj "/CN=Varnitt $1" -addext basicConstraints=critical,CA:TRUE \
         -addext keyUsage=critical,keyCertSign,cRLSign 2>>"$work/openssl.log"
 }
+request() {
+    openssl req -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.csr" -subj "/CN=Varnitt $1" \
+        2>>"$work/openssl.log"
+}
+# issue NAME CA EXTENSION...: NAME.csr signed by CA into NAME.pem.
+issue() {
+    openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" -CAcreateserial -days 2 \
+        -out "$work/$1.pem" -extfile <(printf '%s\n' "${@:3}") 2>>"$work/openssl.log"
+}
+leaf=("basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature")
 if ! make_ca test-ca || ! make_ca other-ca ||
-    ! openssl req -newkey rsa:2048 -nodes -keyout "$work/signer.key" -out "$work/signer.csr" \
-        -subj "/CN=Varnitt test signer" 2>>"$work/openssl.log" ||
-    ! openssl x509 -req -in "$work/signer.csr" -CA "$work/test-ca.pem" -CAkey "$work/test-ca.key" \
-        -CAcreateserial -days 2 -out "$work/signer.pem" -extfile <(printf '%s\n' \
-            basicConstraints=CA:FALSE keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning) \
-        2>>"$work/openssl.log" ||
+    ! request signer || ! issue signer test-ca "${leaf[@]}" extendedKeyUsage=codeSigning ||
     ! openssl rand -base64 24 >"$work/password" ||
     ! openssl pkcs12 -export -inkey "$work/signer.key" -in "$work/signer.pem" -certfile "$work/test-ca.pem" \
-        -out "$work/signer.p12" -passout "file:$work/password" 2>>"$work/openssl.log"; then
+        -out "$work/signer.p12" -passout "file:$work/password" 2>>"$work/openssl.log" ||
+    ! request tsa || ! issue tsa test-ca "${leaf[@]}" extendedKeyUsage=critical,timeStamping ||
+    # The token's certificate comes from a CA below the root, which only the signature carries.
+    ! request sub-ca || ! issue sub-ca test-ca basicConstraints=critical,CA:TRUE keyUsage=critical,keyCertSign ||
+    ! mkdir "$work/tokens" || ! echo "directories.tokendir = $work/tokens" >"$SOFTHSM2_CONF" ||
+    ! softhsm2-util --init-token --free --label varnitt-test --so-pin "$pin$pin" --pin "$pin" \
+        >>"$work/openssl.log" 2>&1 ||
+    ! pkcs11-tool --module "$module" --token-label varnitt-test --login --pin "$pin" --keypairgen \
+        --key-type rsa:2048 --id 01 --label signer --usage-sign >>"$work/openssl.log" 2>&1 ||
+    ! PKCS11_MODULE_PATH=$module openssl req -new -engine pkcs11 -keyform engine -key "$key;pin-value=$pin" \
+        -subj "/CN=Varnitt token signer" -out "$work/token.csr" >>"$work/openssl.log" 2>&1 ||
+    ! issue token sub-ca "${leaf[@]}" extendedKeyUsage=codeSigning ||
+    ! cat "$work/token.pem" "$work/sub-ca.pem" >"$work/token-chain.pem" || ! echo "$pin" >"$work/pin"; then
     fail "making the test certificates"
     cat "$work/openssl.log"
     exit 1
 fi
+if pkcs11-tool --module "$module" --token-label varnitt-test --login --pin "$pin" --list-objects --type privkey \
+    2>&1 | grep -q 'never extractable, local'; then
+    pass "the token's signing key was made in it and cannot leave it"
+else
+    fail "the token's signing key was made in it and cannot leave it"
+fi
+
+# --- a timestamp server (RFC 3161) on the namespace's own loopback ---
+if ip -o link show | grep -q -v ': lo:'; then
+    fail "an empty network namespace for the timestamp server"
+    exit 1
+fi
+ip -o link show lo | grep -q '[<,]UP[,>]' || ip link set lo up
+printf '%s\n' "[ tsa ]" "default_tsa = test_tsa" "[ test_tsa ]" "serial = $work/tsa.serial" \
+    "signer_cert = $work/tsa.pem" "signer_key = $work/tsa.key" "certs = $work/test-ca.pem" \
+    "signer_digest = sha256" "default_policy = 1.2.3.4.1" "digests = sha256, sha384, sha512" \
+    "ess_cert_id_alg = sha256" >"$work/tsa.cnf"
+cat >"$work/tsa.py" <<'EOF'
+import http.server, os, subprocess, sys
+class Reply(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", sys.argv[1], "-queryfile", "/dev/stdin",
+                                "-out", "/dev/stdout"], input=query, capture_output=True).stdout
+        self.send_response(200 if reply else 500)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+server = http.server.HTTPServer(("127.0.0.1", 0), Reply)
+with open(sys.argv[2] + ".new", "w") as port:
+    port.write(str(server.server_port))
+os.rename(sys.argv[2] + ".new", sys.argv[2])
+server.serve_forever()
+EOF
+/usr/bin/python3 "$work/tsa.py" "$work/tsa.cnf" "$work/tsa.port" 2>"$work/tsa.log" &
+tsa=$!
+tries=0
+until [ -s "$work/tsa.port" ]; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 600 ] || ! kill -0 "$tsa" 2>/dev/null; then
+        fail "the timestamp server starts"
+        cat "$work/tsa.log"
+        exit 1
+    fi
+    sleep 0.05
+done
+timestamp_url=http://127.0.0.1:$(cat "$work/tsa.port")/
+stamped=("Timestamp Server Signature verification: ok")
 
 # --- sign.sh refuses half a configuration and does nothing without one ---
 name=$(basename "$deployed")
@@ -92,13 +170,21 @@ if [ $? -eq 0 ] && [ "$state" = off ] && ! "$packaging/sign.sh" "$exe" 2>/dev/nu
 else
     fail "without the variables signing is off and sign.sh changes nothing (--enabled said: $state)"
 fi
-for half in VARNITT_SIGN_PKCS12="$work/signer.p12" VARNITT_SIGN_PASSWORD_FILE="$work/password"; do
-    if env "$half" "$packaging/sign.sh" --enabled >/dev/null 2>&1 ||
-        env "$half" "$packaging/make-installer.sh" "$work/$name" "$version" "$packaging/varnitt.ico" \
+pkcs12_vars="VARNITT_SIGN_PKCS12=$work/signer.p12 VARNITT_SIGN_PASSWORD_FILE=$work/password"
+token_vars="VARNITT_SIGN_PKCS11_MODULE=$module VARNITT_SIGN_PKCS11_KEY=$key"
+token_vars="$token_vars VARNITT_SIGN_PKCS11_CERT=$work/token-chain.pem VARNITT_SIGN_PIN_FILE=$work/pin"
+# One assignment a word; the last two: the token without its PIN, and both ways at once.
+for half in VARNITT_SIGN_PKCS12="$work/signer.p12" VARNITT_SIGN_PASSWORD_FILE="$work/password" \
+    "${token_vars% *}" "$pkcs12_vars $token_vars"; do
+    # shellcheck disable=SC2001
+    names=$(sed 's/=[^ ]*//g' <<<"$half")
+    # shellcheck disable=SC2086
+    if env $half "$packaging/sign.sh" --enabled >/dev/null 2>&1 ||
+        env $half "$packaging/make-installer.sh" "$work/$name" "$version" "$packaging/varnitt.ico" \
             "$work/half.exe" >/dev/null 2>&1; then
-        fail "only ${half%%=*} set: sign.sh and make-installer.sh refuse"
+        fail "only $names set: sign.sh and make-installer.sh refuse"
     else
-        pass "only ${half%%=*} set: sign.sh and make-installer.sh refuse"
+        pass "only $names set: sign.sh and make-installer.sh refuse"
     fi
 done
 
@@ -112,6 +198,10 @@ if ! "$packaging/sign.sh" "$exe" >"$work/sign.log" 2>&1 ||
     sed 's/^/    | /' "$work/sign.log" | tail -n 20
     exit 1
 fi
+cp "$work/unsigned.exe" "$work/stamped.exe"
+VARNITT_SIGN_TIMESTAMP_URL=$timestamp_url "$packaging/sign.sh" "$work/stamped.exe" >>"$work/sign.log" 2>&1
+expect_valid "varnitt.exe signed from the .p12 file with a timestamp" "$work/stamped.exe" "$work/test-ca.pem" \
+    "${stamped[@]}"
 unset VARNITT_SIGN_PKCS12 VARNITT_SIGN_PASSWORD_FILE
 expect_valid varnitt.exe "$exe" "$work/test-ca.pem"
 expect_valid setup.exe "$setup" "$work/test-ca.pem"
@@ -140,6 +230,36 @@ if [ "$code" = 0 ] && [ -f "$instdir/uninstall.exe" ]; then
     expect_valid "varnitt.exe installed by the signed installer" "$instdir/varnitt.exe" "$work/test-ca.pem"
 else
     fail "the signed installer installs under Wine (exit code $code)"
+fi
+
+# --- the key in the token: every program and DLL of the folder, timestamped ---
+mkdir "$work/token" && cp -a "$deployed" "$work/token/$name"
+pe_files() {
+    find "$work/token/$name" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0 | LC_ALL=C sort -z
+}
+token_setup=$work/varnitt-$version-token-setup.exe
+# shellcheck disable=SC2086
+if ! env $token_vars VARNITT_SIGN_TIMESTAMP_URL="$timestamp_url" "$packaging/sign.sh" "$work/token/$name" \
+    >"$work/sign.log" 2>&1 ||
+    ! env $token_vars VARNITT_SIGN_TIMESTAMP_URL="$timestamp_url" "$packaging/make-installer.sh" \
+        "$work/token/$name" "$version" "$packaging/varnitt.ico" "$token_setup" >>"$work/sign.log" 2>&1; then
+    fail "signing the folder and building the installer with the token's key"
+    sed 's/^/    | /' "$work/sign.log" | tail -n 20
+    exit 1
+fi
+by_token=("${stamped[@]}" "Subject: /CN=Varnitt token signer")
+while IFS= read -r -d '' f; do
+    expect_valid "${f#"$work/token/$name/"} signed in the token" "$f" "$work/test-ca.pem" "${by_token[@]}"
+done < <(pe_files)
+expect_valid "setup.exe signed in the token" "$token_setup" "$work/test-ca.pem" "${by_token[@]}"
+timeout 300 wine "$token_setup" /S </dev/null >>"$work/install.log" 2>&1
+code=$?
+timeout 120 wineserver -w
+if [ "$code" = 0 ] && [ -f "$instdir/uninstall.exe" ]; then
+    expect_valid "uninstall.exe written by the installer signed in the token" "$instdir/uninstall.exe" \
+        "$work/test-ca.pem" "${by_token[@]}"
+else
+    fail "the installer signed in the token installs under Wine (exit code $code)"
 fi
 
 echo "took $(($(date +%s) - started)) s"
