@@ -47,7 +47,7 @@ QRegularExpression interfaceLine(const QString &linkName)
 }
 
 // How a device's name reads, sent in a text encoding, for each local encoding the expected
-// texts know. A name in UTF-8 reads right in every one of them.
+// texts know. A name in UTF-8 reads right where they do not say otherwise.
 const QMap<QString, QMap<QString, QString>> &namesAsReceived()
 {
     static const QMap<QString, QMap<QString, QString>> names {
@@ -55,17 +55,23 @@ const QMap<QString, QMap<QString, QString>> &namesAsReceived()
         { QStringLiteral("UTF-8"),
             { { QStringLiteral("广播室 GBK"), QStringLiteral("\uFFFD\u3CA5\uFFFD\uFFFD") },
                 { QStringLiteral("大厅A GBK"), QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFDA") },
+                // D2BB C2A5 is valid UTF-8.
+                { QStringLiteral("一楼 GBK"), QStringLiteral("\u04BB\u00A5") },
                 { QStringLiteral("Café windows-1252"), QStringLiteral("Caf\uFFFD") } } },
         // Each byte a letter.
         { QStringLiteral("cp1252"),
             { { QStringLiteral("广播室 GBK"), QStringLiteral("\u00B9\u00E3\u00B2\u00A5\u00CA\u00D2") },
                 { QStringLiteral("大厅A GBK"), QStringLiteral("\u00B4\u00F3\u00CC\u00FCA") },
+                { QStringLiteral("一楼 GBK"), QStringLiteral("\u04BB\u00A5") },
                 { QStringLiteral("Café windows-1252"), QStringLiteral("Café") } } },
         // GBK pairs the bytes of a UTF-8 name: an odd count swallows the closing quote,
-        // an even one reads as other characters ("大厅" as "澶у巺").
+        // an even one reads as other characters ("大厅" as "澶у巺"). Two-byte sequences
+        // read validly both ways and keep GBK's reading: C3A9 is "é" and "茅".
         { QStringLiteral("cp936"),
             { { QStringLiteral("广播室 GBK"), QStringLiteral("广播室") },
-                { QStringLiteral("大厅A GBK"), QStringLiteral("大厅A") } } },
+                { QStringLiteral("大厅A GBK"), QStringLiteral("大厅A") },
+                { QStringLiteral("一楼 GBK"), QStringLiteral("一楼") },
+                { QStringLiteral("Café UTF-8"), QStringLiteral("Caf\u8305") } } },
     };
     return names;
 }
@@ -73,9 +79,11 @@ const QMap<QString, QMap<QString, QString>> &namesAsReceived()
 // Null where the expected texts do not say.
 QString nameAsReceived(const QString &name, const QString &sentIn)
 {
-    if (sentIn == QLatin1String("UTF-8"))
-        return name;
-    return namesAsReceived().value(localencoding::name()).value(name + QLatin1Char(' ') + sentIn);
+    const QString key = name + QLatin1Char(' ') + sentIn;
+    const QMap<QString, QString> names = namesAsReceived().value(localencoding::name());
+    if (names.contains(key) || sentIn != QLatin1String("UTF-8"))
+        return names.value(key);
+    return name;
 }
 
 QString devicesFile()
@@ -334,24 +342,16 @@ void TestDiscovery::nameInLocalEncoding_data()
     QTest::addColumn<QString>("mac");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("encoding");
-    QTest::newRow("UTF-8, 9 bytes") << "02:00:00:aa:00:11"
-                                    << "广播室"
-                                    << "UTF-8";
-    QTest::newRow("UTF-8, 6 bytes") << "02:00:00:aa:00:12"
-                                    << "大厅"
-                                    << "UTF-8";
-    QTest::newRow("UTF-8, accented") << "02:00:00:aa:00:14"
-                                     << "Café"
-                                     << "UTF-8";
-    QTest::newRow("GBK, 6 bytes") << "02:00:00:aa:00:11"
-                                  << "广播室"
-                                  << "GBK";
-    QTest::newRow("GBK, 5 bytes") << "02:00:00:aa:00:13"
-                                  << "大厅A"
-                                  << "GBK";
-    QTest::newRow("cp1252, accented") << "02:00:00:aa:00:14"
-                                      << "Café"
-                                      << "windows-1252";
+    const auto row = [](const char *tag, const char *mac, const char *name, const char *encoding) {
+        QTest::newRow(tag) << QString(mac) << QString::fromUtf8(name) << QString(encoding);
+    };
+    row("UTF-8, 9 bytes", "02:00:00:aa:00:11", "广播室", "UTF-8");
+    row("UTF-8, 6 bytes", "02:00:00:aa:00:12", "大厅", "UTF-8");
+    row("UTF-8, accented", "02:00:00:aa:00:14", "Café", "UTF-8");
+    row("GBK, 6 bytes", "02:00:00:aa:00:11", "广播室", "GBK");
+    row("GBK, 5 bytes", "02:00:00:aa:00:13", "大厅A", "GBK");
+    row("GBK, valid as UTF-8", "02:00:00:aa:00:15", "一楼", "GBK");
+    row("cp1252, accented", "02:00:00:aa:00:14", "Café", "windows-1252");
 }
 
 void TestDiscovery::nameInLocalEncoding()
