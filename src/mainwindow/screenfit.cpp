@@ -15,7 +15,8 @@ WindowFit fitWindow(const QSize &size, const QSize &minimumSize, const QMargins 
         // A frame that starts under a taskbar on the left or top, or runs past the area's
         // far edges, moves just far enough to lie inside it.
         const QSize outer = size.grownBy(frame);
-        const QPoint at(qBound(available.left(), framePosition.x(), available.x() + available.width() - outer.width()),
+        const QPoint at(
+            qBound(available.left(), framePosition.x(), available.x() + available.width() - outer.width()),
             qBound(available.top(), framePosition.y(), available.y() + available.height() - outer.height()));
         fit.geometry = QRect(at + QPoint(frame.left(), frame.top()), size);
     } else
@@ -37,7 +38,9 @@ void fitToScreen(QWidget *window)
         window->geometry().topLeft() - QPoint(frame.left(), frame.top()), screen->availableGeometry());
     window->setMinimumSize(fit.minimumSize);
     // A window that fits where the system placed it keeps its geometry, so the system still
-    // chooses where it opens.
-    if (fit.geometry != window->geometry())
+    // chooses where it opens. Without a frame nothing has placed it yet (X11 before the
+    // window manager maps it): one that fits is left for the window manager to place.
+    const bool fits = fit.geometry.size() == window->size();
+    if (fit.geometry != window->geometry() && !(fits && frame.isNull()))
         window->setGeometry(fit.geometry);
 }
