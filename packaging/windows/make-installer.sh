@@ -61,7 +61,7 @@ done
     echo 'SetOutPath "$INSTDIR"'
 } >"$gen/install.nsh"
 
-for f in "${files[@]}"; do echo "!insertmacro IF_IN_USE \"\$INSTDIR\\${f//\//\\}\""; done >"$gen/in-use.nsh"
+for f in "${files[@]}"; do echo "!insertmacro IF_IN_USE \"\$2\\${f//\//\\}\""; done >"$gen/in-use.nsh"
 
 {
     for f in "${files[@]}"; do echo "Delete \"\$INSTDIR\\${f//\//\\}\""; done

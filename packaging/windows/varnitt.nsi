@@ -118,9 +118,9 @@ FunctionEnd
 !insertmacro WAIT_UNTIL_CLOSED ""
 !insertmacro WAIT_UNTIL_CLOSED "un."
 
-; Sets $1 to the first file of this version that is already in the install folder and
-; cannot be opened for writing (another program holds it: a Varnitt from before the
-; running check, a scanner), or to "" when there is none.
+; Sets $1 to the first file of this version that is already in the folder $2 and cannot
+; be opened for writing (another program holds it: a Varnitt from before the running
+; check, a scanner), or to "" when there is none. Uses $0.
 !macro IF_IN_USE FILE
     ${If} $1 == ""
     ${AndIf} ${FileExists} "${FILE}"
@@ -138,11 +138,24 @@ Function FirstFileInUse
     !include "${GENDIR}/in-use.nsh"
 FunctionEnd
 
-; Waits until every file can be replaced, before anything changes: interactively the user
-; closes what holds it and chooses Retry; Cancel, or a silent run, ends with EXIT_ABORTED.
+; Waits until every file can be replaced, here and where an installed version is (which
+; its uninstaller empties first), before anything changes: interactively the user closes
+; what holds it and chooses Retry; Cancel, or a silent run, ends with EXIT_ABORTED.
 Function WaitUntilReplaceable
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    ReadRegStr $3 HKLM "${UNINST_KEY}" "InstallLocation"
     ${Do}
+        StrCpy $2 $INSTDIR
         Call FirstFileInUse
+        ${If} $1 == ""
+        ${AndIf} $3 != ""
+        ${AndIf} $3 != $INSTDIR
+            StrCpy $2 $3
+            Call FirstFileInUse
+        ${EndIf}
         ${If} $1 == ""
             ${Break}
         ${EndIf}
@@ -153,6 +166,10 @@ Function WaitUntilReplaceable
             Quit
         ${EndIf}
     ${Loop}
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
 FunctionEnd
 
 ; Pushes 1 when the Windows Firewall service runs: a stopped one (or none, as under
