@@ -194,11 +194,12 @@ void TestMainWindow::windowFitsAvailableArea_data()
     QTest::newRow("1920x1080 at 100 %, taskbar") << QRect(0, 0, 1920, 1040) << windows10 << QPoint(100, 50)
                                                  << QSize(1000, 500) << QRect(108, 81, 1147, 816);
     QTest::newRow("frame under a taskbar on the left")
-        << QRect(48, 0, 1872, 1080) << windows10 << QPoint(0, 50) << QSize(1000, 500) << QRect(56, 81, 1147, 816);
-    QTest::newRow("frame under a taskbar on top")
-        << QRect(0, 40, 1920, 1040) << windows10 << QPoint(100, 0) << QSize(1000, 500) << QRect(108, 71, 1147, 816);
-    QTest::newRow("frame past the bottom right")
-        << QRect(0, 0, 1920, 1040) << windows10 << QPoint(1000, 500) << QSize(1000, 500) << QRect(765, 216, 1147, 816);
+        << QRect(48, 0, 1872, 1080) << windows10 << QPoint(0, 50) << QSize(1000, 500)
+        << QRect(56, 81, 1147, 816);
+    QTest::newRow("frame under a taskbar on top") << QRect(0, 40, 1920, 1040) << windows10 << QPoint(100, 0)
+                                                  << QSize(1000, 500) << QRect(108, 71, 1147, 816);
+    QTest::newRow("frame past the bottom right") << QRect(0, 0, 1920, 1040) << windows10 << QPoint(1000, 500)
+                                                 << QSize(1000, 500) << QRect(765, 216, 1147, 816);
     QTest::newRow("frame just fits") << QRect(0, 0, 1163, 855) << windows10 << QPoint(0, 0)
                                      << QSize(1000, 500) << QRect(8, 31, 1147, 816);
     QTest::newRow("one pixel short") << QRect(0, 0, 1163, 854) << windows10 << QPoint(0, 0)

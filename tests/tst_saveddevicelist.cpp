@@ -208,7 +208,8 @@ void TestSavedDeviceList::roundTrip()
     const QDateTime yesterday = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 86400);
     {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(yesterday, QFileDevice::FileModificationTime));
+        QVERIFY(file.open(QIODevice::ReadWrite)
+            && file.setFileTime(yesterday, QFileDevice::FileModificationTime));
     }
     LogCapture log;
     {
@@ -318,7 +319,8 @@ void TestSavedDeviceList::readOnlyFolder_data()
     QTest::newRow("writable file, write fails part way")
         << true << 16 << QStringList { "Failed to write file in place." };
     // Unchanged, it is not written at all, so the failing write cannot happen.
-    QTest::newRow("writable file holding the list, a write would fail") << true << -16 << QStringList { written };
+    QTest::newRow("writable file holding the list, a write would fail")
+        << true << -16 << QStringList { written };
     // An installed program's folder without a list: nothing to write to.
     QTest::newRow("no file") << false << 0 << QStringList { "无法打开文件", openFailed };
 }
