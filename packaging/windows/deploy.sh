@@ -23,7 +23,7 @@ gxx=$target-g++-posix
 die() { echo "deploy.sh: $*" >&2; exit 1; }
 
 [ -d "$qt_prefix" ] || die "no Qt prefix at $qt_prefix"
-[ -f "$qt_prefix/qtbase-revision" ] && [ -d "$qt_prefix/licenses" ] ||
+[ -f "$qt_prefix/qtbase-revision" ] && [ -f "$qt_prefix/qtbase-release" ] && [ -d "$qt_prefix/licenses" ] ||
     die "$qt_prefix does not record its qtbase source and licences (made by an older build-qt.sh)"
 [ -f "$exe" ] || die "no executable at $exe"
 command -v "$objdump" >/dev/null || die "$objdump is missing"
@@ -113,29 +113,31 @@ write_licenses() {
     crlf "$gcc_doc" >"$dir/copyright-gcc-mingw-w64.txt"
     crlf "$mingw_doc" >"$dir/copyright-mingw-w64.txt"
 
-    local f name qt_names= src
+    local f name qt_names= src qt_release_name host_release_name
+    # The release Qt's source came from, and the release of the machine that builds.
+    qt_release_name=$(cat "$qt_prefix/qtbase-release")
+    host_release_name=$(. /etc/os-release && echo "$VERSION_CODENAME")
     declare -A by_source=()
     for f in "${shipped[@]}"; do
         name=${f#"$out_abs"/}
+        src=${source_of_file[$name]}
         name=${name//\//\\}
-        case $(readlink -f "${origin[$f]}") in
-        "$(readlink -f "$qt_prefix")"/*) qt_names="${qt_names:+$qt_names, }$name" ;;
-        *)
-            src=$(source_of "${origin[$f]}")
-            by_source[$src]="${by_source[$src]:+${by_source[$src]}, }$name"
-            ;;
+        case $src in
+        qtbase-opensource-src*) qt_names="${qt_names:+$qt_names, }$name" ;;
+        *) by_source[$src]="${by_source[$src]:+${by_source[$src]}, }$name" ;;
         esac
     done
     {
         echo "Where the corresponding source of each file in this folder is obtained"
         echo
-        echo "Every library here was built from a Debian 12 (bookworm) source package, named"
-        echo "below with its exact version. Get one with \"apt-get source NAME=VERSION\" on"
-        echo "Debian 12, or from https://snapshot.debian.org/package/NAME/VERSION/."
+        echo "Every library here was built from a Debian source package, named below with"
+        echo "its exact version: Qt from Debian's $qt_release_name release, the MinGW runtime from"
+        echo "its $host_release_name release. Get one with \"apt-get source NAME=VERSION\" there, or"
+        echo "from https://snapshot.debian.org/package/NAME/VERSION/."
         echo
         echo "qtbase-opensource-src $(cat "$qt_prefix/qtbase-revision")"
         echo "    $qt_names"
-        echo "    Qt 5.15.8 under the LGPL-3 (Qt-LGPL-3.txt, GPL-3.txt, copyright-qtbase.txt):"
+        echo "    Qt $(cat "$qt_prefix/qt-version") under the LGPL-3 (Qt-LGPL-3.txt, GPL-3.txt, copyright-qtbase.txt):"
         echo "    Debian's source as apt-get source unpacks it, Debian's patches applied and"
         echo "    nothing else changed, built for x86_64-w64-mingw32 by"
         echo "    packaging/windows/build-qt.sh of the Varnitt source with:"
@@ -149,7 +151,7 @@ write_licenses() {
             gcc-mingw-w64)
                 echo "    GPL-3 with the GCC Runtime Library Exception (GPL-3.txt,"
                 echo "    GCC-RUNTIME-LIBRARY-EXCEPTION-3.1.txt, copyright-gcc-mingw-w64.txt)."
-                echo "    It builds the GCC source of Debian's gcc-12 source package, version"
+                echo "    It builds the GCC source of Debian's gcc-${binary_version%%.*} source package, version"
                 echo "    ${binary_version%%+"$src_version"*}."
                 ;;
             mingw-w64)
@@ -219,6 +221,22 @@ fi
 find "$out_abs" -type f \( -iname '*.dll' -o -iname '*.exe' \) -exec \
     env SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-0}" "$target-strip" --strip-debug {} +
 
+# The Debian source package of each shipped DLL: "SOURCE VERSION" for Qt's own,
+# "SOURCE VERSION BINARY VERSION" for the compiler's runtime.
+declare -A source_of_file=()
+for f in "${shipped[@]}"; do
+    case $(readlink -f "${origin[$f]}") in
+    "$(readlink -f "$qt_prefix")"/*) src="qtbase-opensource-src $(cat "$qt_prefix/qtbase-revision")" ;;
+    *) src=$(source_of "${origin[$f]}") || exit 1 ;;
+    esac
+    source_of_file[${f#"$out_abs"/}]=$src
+done
+
 write_licenses "$out_abs/licenses"
 
-(cd "$out_abs" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+# Every file laid out, with the Debian source package and version it was built from ("-"
+# for Varnitt's own): "PATH<TAB>SOURCE VERSION", for the bill of materials.
+(cd "$out_abs" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) | while IFS= read -r f; do
+    read -r src src_version _ <<<"${source_of_file[$f]:--}"
+    printf '%s\t%s\n' "$f" "$src${src_version:+ $src_version}"
+done

@@ -1,0 +1,211 @@
+#!/usr/bin/python3
+"""sbom.py FOLDER ORIGINS QT_PREFIX VERSION > NAME.spdx.json
+
+Writes the SPDX 2.3 bill of materials of the Windows program: every file of FOLDER (the
+folder the zip holds, as shipped and signed) with its checksums, and each component with
+its version, licence and package URL: Varnitt, every Debian source package that a shipped
+file was built from (ORIGINS: deploy.sh's "PATH<TAB>SOURCE VERSION" lines), and each
+library that Qt built into its DLLs (the headers and qt_attribution.json that build-qt.sh
+kept from the source tree in QT_PREFIX/3rdparty). Everything is read from those files,
+the Qt prefix and packaging/copyright; the time is SOURCE_DATE_EPOCH, so
+every build of a commit writes the same bytes.
+"""
+import hashlib
+import json
+import os
+import re
+import sys
+import time
+from urllib.parse import quote
+
+here = os.path.dirname(os.path.abspath(__file__))
+
+# Licences of the Debian source packages whose binaries ship, as their copyright files state
+# them for the parts that ship (the texts themselves are in the folder's licenses/).
+DEBIAN_LICENCES = {
+    "qtbase-opensource-src": "LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only",
+    "gcc-mingw-w64": "GPL-3.0-or-later WITH GCC-exception-3.1",
+    "mingw-w64": "MIT AND BSD-3-Clause",
+}
+
+# Where a bundled library states its own version; qt_attribution.json, which can lag behind
+# an update of the code, serves for the others.
+VERSION_HEADERS = {
+    "zlib": ("src/zlib.h", [r'#define ZLIB_VERSION "([0-9.]+)']),
+    "libpng": ("png.h", [r'#define PNG_LIBPNG_VER_STRING "([^"]+)"']),
+    "freetype": ("include/freetype/freetype.h",
+                 [r"#define FREETYPE_MAJOR\s+(\d+)", r"#define FREETYPE_MINOR\s+(\d+)", r"#define FREETYPE_PATCH\s+(\d+)"]),
+    "harfbuzz-ng": ("src/hb-version.h", [r'#define HB_VERSION_STRING "([^"]+)"']),
+    "pcre2": ("src/pcre2.h", [r"#define PCRE2_MAJOR\s+(\d+)", r"#define PCRE2_MINOR\s+(\d+)"]),
+}
+
+
+def spdx_id(text):
+    return re.sub(r"[^A-Za-z0-9.-]+", "-", text).strip("-")
+
+
+def digests(path):
+    sha1, sha256 = hashlib.sha1(), hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            sha1.update(block)
+            sha256.update(block)
+    return [{"algorithm": "SHA1", "checksumValue": sha1.hexdigest()},
+            {"algorithm": "SHA256", "checksumValue": sha256.hexdigest()}]
+
+
+def header_version(library_dir, name):
+    if name not in VERSION_HEADERS:
+        return None
+    header, patterns = VERSION_HEADERS[name]
+    with open(os.path.join(library_dir, header), encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    parts = [re.search(p, text) for p in patterns]
+    if not all(parts):
+        sys.exit("sbom.py: no version in %s/%s" % (library_dir, header))
+    return ".".join(m.group(1) for m in parts)
+
+
+def licence_expression(ids):
+    """Qt writes some expressions with lower-case operators; SPDX wants them upper-case."""
+    ids = [re.sub(r" (and|or|with) ", lambda m: m.group(0).upper(), i) for i in ids]
+    unique = list(dict.fromkeys(i for i in ids if i))
+    if len(unique) == 1:
+        return unique[0]
+    return " AND ".join("(%s)" % i if " " in i else i for i in unique)
+
+
+def bundled_libraries(qt_prefix):
+    root = os.path.join(qt_prefix, "3rdparty")
+    for name in sorted(os.listdir(root)):
+        with open(os.path.join(root, name, "qt_attribution.json"), encoding="utf-8") as f:
+            entries = json.loads(f.read(), strict=False)
+        entries = entries if isinstance(entries, list) else [entries]
+        first = entries[0]
+        version = header_version(os.path.join(root, name), name) or first.get("Version")
+        yield name, first["Name"], version, licence_expression([e.get("LicenseId", "") for e in entries])
+
+
+def deb_purl(package, version, distro):
+    return "pkg:deb/debian/%s@%s?arch=source&distro=%s" % (package, quote(version, safe=""), distro)
+
+
+def field(path, name):
+    with open(path, encoding="utf-8") as f:
+        m = re.search(r"^%s:[ \t]*(.*)$" % name, f.read(), re.M)
+    return m.group(1).strip() if m else None
+
+
+def main():
+    if len(sys.argv) != 5:
+        sys.exit(__doc__)
+    folder, origins_file, qt_prefix, version = sys.argv[1:]
+    folder = os.path.abspath(folder)
+    top = os.path.basename(folder)
+    epoch = int(os.environ.get("SOURCE_DATE_EPOCH", "0"))
+    with open("/etc/os-release", encoding="utf-8") as f:
+        host_release = re.search(r'^VERSION_CODENAME="?([^"\n]*)', f.read(), re.M).group(1)
+    with open(os.path.join(qt_prefix, "qtbase-release"), encoding="utf-8") as f:
+        qt_release = f.read().strip()
+
+    origins = {}
+    with open(origins_file, encoding="utf-8") as f:
+        for line in f:
+            path, _, source = line.rstrip("\n").partition("\t")
+            origins[path] = source.split() if source and source != "-" else None
+
+    copyright_file = os.path.join(here, "..", "copyright")
+    own_licence = field(copyright_file, "License")
+    with open(copyright_file, encoding="utf-8") as f:
+        own_text = re.search(r"^License:.*\n((?: .*\n?)*)", f.read(), re.M).group(1)
+    own_text = "\n".join("" if l.strip() == "." else l[1:] for l in own_text.splitlines())
+
+    varnitt = "SPDXRef-Package-varnitt"
+    packages = [{
+        "SPDXID": varnitt, "name": "Varnitt", "versionInfo": version,
+        "supplier": "Organization: The Varnitt developers", "downloadLocation": "NOASSERTION",
+        "filesAnalyzed": False, "licenseConcluded": own_licence, "licenseDeclared": own_licence,
+        "copyrightText": field(copyright_file, "Copyright"),
+        "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                          "referenceLocator": "pkg:generic/varnitt@%s" % quote(version, safe="")}],
+    }]
+    relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
+                      "relatedSpdxElement": varnitt}]
+    debian_ids = {}
+    for source, source_version in sorted({tuple(o) for o in origins.values() if o}):
+        if source not in DEBIAN_LICENCES:
+            sys.exit("sbom.py: no licence known for the Debian source package %s" % source)
+        ident = "SPDXRef-Package-" + spdx_id(source)
+        debian_ids[source] = ident
+        distro = qt_release if source == "qtbase-opensource-src" else host_release
+        packages.append({
+            "SPDXID": ident, "name": source, "versionInfo": source_version,
+            "supplier": "Organization: Debian", "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+            "licenseConcluded": DEBIAN_LICENCES[source], "licenseDeclared": DEBIAN_LICENCES[source],
+            "copyrightText": "NOASSERTION",
+            "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                              "referenceLocator": deb_purl(source, source_version, distro)}],
+        })
+        relationships.append({"spdxElementId": varnitt, "relationshipType": "DEPENDS_ON",
+                              "relatedSpdxElement": ident})
+    qtbase = debian_ids.get("qtbase-opensource-src")
+    if not qtbase:
+        sys.exit("sbom.py: no shipped file comes from qtbase-opensource-src")
+    for directory, name, lib_version, licence in bundled_libraries(qt_prefix):
+        ident = "SPDXRef-Package-qtbase-" + spdx_id(directory)
+        package = {
+            "SPDXID": ident, "name": name, "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+            "licenseConcluded": licence or "NOASSERTION", "licenseDeclared": licence or "NOASSERTION",
+            "copyrightText": "NOASSERTION",
+            "comment": "Built into the Qt DLLs from src/3rdparty/%s of qtbase-opensource-src." % directory,
+        }
+        if lib_version:
+            package["versionInfo"] = lib_version
+            package["externalRefs"] = [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                                        "referenceLocator": "pkg:generic/%s@%s" % (
+                                            quote(directory.lower(), safe=""), quote(lib_version, safe=""))}]
+        packages.append(package)
+        relationships.append({"spdxElementId": qtbase, "relationshipType": "CONTAINS",
+                              "relatedSpdxElement": ident})
+
+    shipped = sorted((os.path.relpath(os.path.join(d, f), folder), os.path.join(d, f))
+                     for d, _, names in os.walk(folder) for f in names)
+    files = []
+    namespace = hashlib.sha256()
+    for relative, path in shipped:
+        ident = "SPDXRef-File-" + spdx_id(relative)
+        checksums = digests(path)
+        namespace.update(("%s %s\n" % (relative, checksums[1]["checksumValue"])).encode())
+        origin = origins.get(relative)
+        files.append({"SPDXID": ident, "fileName": "./%s/%s" % (top, relative), "checksums": checksums,
+                      "licenseConcluded": DEBIAN_LICENCES[origin[0]] if origin
+                      else own_licence if relative.endswith(".exe") else "NOASSERTION",
+                      "copyrightText": "NOASSERTION"})
+        relationships.append({"spdxElementId": varnitt, "relationshipType": "CONTAINS",
+                              "relatedSpdxElement": ident})
+        if origin:
+            relationships.append({"spdxElementId": ident, "relationshipType": "GENERATED_FROM",
+                                  "relatedSpdxElement": debian_ids[origin[0]]})
+
+    document = {
+        "spdxVersion": "SPDX-2.3",
+        "dataLicense": "CC0-1.0",
+        "SPDXID": "SPDXRef-DOCUMENT",
+        "name": "%s-%s-windows-x64" % ("varnitt", version),
+        "documentNamespace": "https://spdx.org/spdxdocs/varnitt-%s-windows-x64-%s" % (
+            quote(version, safe=""), namespace.hexdigest()),
+        "creationInfo": {"created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch)),
+                         "creators": ["Tool: varnitt packaging/windows/sbom.py"]},
+        "packages": packages,
+        "files": files,
+        "relationships": relationships,
+    }
+    if own_licence.startswith("LicenseRef-"):
+        document["hasExtractedLicensingInfos"] = [{"licenseId": own_licence, "extractedText": own_text,
+                                                   "name": own_licence[len("LicenseRef-"):]}]
+    json.dump(document, sys.stdout, indent=2, ensure_ascii=False)
+    sys.stdout.write("\n")
+
+
+if __name__ == "__main__":
+    main()
