@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Set-up, build and run Varnitt on Debian 12.
+# Set-up, build and run Varnitt on Debian 12 or 13.
 #   ./varnitt.sh start        install what is missing, build, start Varnitt
 #   ./varnitt.sh test         install what is missing, build, run the whole test suite
 #   ./varnitt.sh try [COUNT]  build, then start Varnitt in a private test network
@@ -16,20 +16,42 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build_dir="$here/build"
 fuzz_seconds=${VARNITT_FUZZ_SECONDS:-30}
+# The package names below are those of Debian 12 and 13; elsewhere they may not exist.
+case "${1:-}" in
+start | test | package | windows | release | try)
+    os=$( (. /etc/os-release &&
+        echo "${ID:-}:${VERSION_ID:-}:${PRETTY_NAME:-${ID:-} ${VERSION_ID:-}}") 2>/dev/null || true)
+    case $os in
+    debian:12:* | debian:13:*) ;;
+    *)
+        os=${os##*:}
+        echo "varnitt: set-up supports Debian 12 and Debian 13 only; this system is ${os:-unknown}." >&2
+        exit 1
+        ;;
+    esac
+    ;;
+esac
 packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools xvfb xauth python3 python3-xlib iproute2 util-linux procps fonts-dejavu-core)
 # dpkg-shlibdeps (dpkg-dev) and file work out the package's Depends.
 package_packages=(dpkg-dev file)
 # The scale check reads the window's texts off a screenshot with tesseract.
 ocr_packages=(tesseract-ocr tesseract-ocr-eng)
-# Only the test suite's fuzzing needs clang and its libFuzzer runtime; its package
-# checks need the validators, lintian and man.
-test_packages=(clang libclang-rt-14-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db
+# Only the test suite's fuzzing needs clang and its libFuzzer runtime (libclang-rt-dev
+# pulls the one of the default clang, 14 on Debian 12, 19 on 13); its package checks
+# need the validators, lintian and man.
+test_packages=(clang libclang-rt-dev "${package_packages[@]}" lintian desktop-file-utils appstream man-db
     "${ocr_packages[@]}")
 # The Windows build: the cross compiler, Qt's source and what building it takes, Wine to
 # test under, the packers, osslsigncode to sign (with a certificate) and to check
 # signatures, and openssl for the signing check's throw-away certificates.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev xz-utils perl
     wine wine64 fonts-wine nsis zip unzip osslsigncode openssl "${ocr_packages[@]}"
+    # Signing with a hardware key goes through OpenSSL's PKCS#11 engine; its check makes
+    # a software token (SoftHSM) and its key with pkcs11-tool (OpenSC).
+    libengine-pkcs11-openssl softhsm2 opensc
+    # Qt's source is checked against Debian's archive keyring; the bill of materials' check
+    # parses its licence expressions with Debian's SPDX parser, a Node.js module.
+    debian-archive-keyring nodejs node-spdx-expression-parse
     # The Chinese Windows run compiles a zh_CN locale from its sources.
     locales
     # The release takes the commit's time from git; the reproducibility check clones with it.
@@ -183,9 +205,9 @@ make_deb() {
 }
 
 # windows_artefacts QT_PREFIX VERSION BUILD_DIR OUT_DIR: from BUILD_DIR's varnitt.exe the
-# deployed folder (in BUILD_DIR/deploy), and its zip and the installer in OUT_DIR. With a
-# certificate (packaging/windows/sign.sh) varnitt.exe, the uninstaller and the installer
-# are signed.
+# deployed folder (in BUILD_DIR/deploy), and its zip, bill of materials and the installer in
+# OUT_DIR. With a key (packaging/windows/sign.sh) every program and DLL of the folder,
+# plugins included, the uninstaller and the installer are signed.
 windows_artefacts() {
     local qt_prefix=$1 version=$2 win_build=$3 out=$4 name deploy folder signing
     name=varnitt-$version-windows-x64
@@ -196,19 +218,22 @@ windows_artefacts() {
     # deploy.sh fills only a folder that is new.
     rm -rf "$deploy"
     mkdir -p "$deploy" "$out"
-    "$here/packaging/windows/deploy.sh" "$qt_prefix" "$win_build/bin/varnitt.exe" "$folder" || return 1
+    "$here/packaging/windows/deploy.sh" "$qt_prefix" "$win_build/bin/varnitt.exe" "$folder" \
+        >"$deploy/origins.tsv" || return 1
     if [ "$signing" = on ]; then
-        "$here/packaging/windows/sign.sh" "$folder/varnitt.exe" || return 1
+        "$here/packaging/windows/sign.sh" "$folder" || return 1
     fi
-    rm -f "$out/$name.zip" "$out/varnitt-$version-setup.exe"
+    rm -f "$out/$name.zip" "$out/$name.spdx.json" "$out/varnitt-$version-setup.exe"
     # The same bytes from every build of the commit: sorted names, no extra fields, modes
     # that do not depend on the umask, and the commit's time, in UTC since zip stores local time.
     chmod -R u=rwX,go=rX "$folder"
     find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
     (cd "$deploy" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -@ "$out/$name.zip") || return 1
+    "$here/packaging/windows/sbom.py" "$folder" "$deploy/origins.tsv" "$qt_prefix" "$version" \
+        >"$out/$name.spdx.json" || return 1
     "$here/packaging/windows/make-installer.sh" "$folder" "$version" \
         "$here/packaging/windows/varnitt.ico" "$out/varnitt-$version-setup.exe" || return 1
-    ls -l "$out/$name.zip" "$out/varnitt-$version-setup.exe"
+    ls -l "$out/$name.zip" "$out/$name.spdx.json" "$out/varnitt-$version-setup.exe"
 }
 
 need_display() {
@@ -268,6 +293,8 @@ windows)
             counted_stage "installer under Wine" "$here/tests/windows/check_installer.sh" \
                 "$build_dir/varnitt-$version-setup.exe" "$version" "$deployed"
             counted_stage "signing" "$here/tests/windows/check_signing.sh" "$deployed" "$version"
+            counted_stage "bill of materials" "$here/tests/windows/check_sbom.py" \
+                "$build_dir/varnitt-$version-windows-x64.zip" "$build_dir/varnitt-$version-windows-x64.spdx.json"
         else
             count_result "zip and installer" failed
         fi
@@ -290,13 +317,15 @@ release)
     # commit's time, say) reaches a release.
     rm -rf "$work" "$release_dir"
     make_deb "$work/linux" "$release_dir"
-    qt_prefix=$("$here/packaging/windows/build-qt.sh" | tail -n 1)
+    # A release is built from the Qt source its commit pins; only the reproducibility check
+    # may take the newest revision when the pinned one has left Debian's archive.
+    qt_prefix=$(VARNITT_QT_REQUIRE_PIN=${VARNITT_QT_REQUIRE_PIN:-1} "$here/packaging/windows/build-qt.sh" | tail -n 1)
     [ -f "$qt_prefix/.complete" ] || { echo "varnitt: Qt for Windows could not be built" >&2; exit 1; }
     build "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_PREFIX_PATH="$qt_prefix" -DCMAKE_BUILD_TYPE=Release -DVARNITT_BUILD_TESTS=OFF
     windows_artefacts "$qt_prefix" "$version" "$work/windows" "$release_dir"
     (cd "$release_dir" && sha256sum -- varnitt_*.deb "varnitt-$version-windows-x64.zip" \
-        "varnitt-$version-setup.exe" >SHA256SUMS)
+        "varnitt-$version-windows-x64.spdx.json" "varnitt-$version-setup.exe" >SHA256SUMS)
     echo "Release $version of $commit (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH," \
         "qtbase-opensource-src $(cat "$qt_prefix/qtbase-revision")) in $release_dir:"
     cat "$release_dir/SHA256SUMS"

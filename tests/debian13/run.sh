@@ -47,6 +47,7 @@ log=$work/log
 # logged COMMAND...: shows COMMAND's output and keeps it in $log; in the background, so
 # that a TERM is handled while it runs. Only this script's own Summary line is one.
 logged() {
+    rm -f "$log.rc"
     { "$@" 2>&1; echo $? >"$log.rc"; } | tee "$log" | sed -u 's/^Summary: /Debian 13 suite: /' &
     wait $!
     return "$(cat "$log.rc" 2>/dev/null || echo 1)"
