@@ -49,7 +49,7 @@ EOF
 
 # .ci/run against a stand-in varnitt.sh: each half prints the given line (or nothing) and
 # exits with the given status; the last two columns are .ci/run's last line and whether
-# it must fail.
+# it must fail. The Debian 13 half always passes one.
 mkdir -p "$work/ci/.ci"
 cp "$ci_run" "$work/ci/.ci/run"
 cat >"$work/ci/varnitt.sh" <<'EOF'
@@ -59,18 +59,21 @@ code=STUB_${1^^}_CODE
 [ -z "${!line}" ] || echo "${!line}"
 exit "${!code}"
 EOF
-chmod +x "$work/ci/varnitt.sh"
+mkdir -p "$work/ci/tests/debian13"
+printf '#!/usr/bin/env bash\nexec "$(dirname "$0")/../../varnitt.sh" debian13\n' >"$work/ci/tests/debian13/run.sh"
+chmod +x "$work/ci/varnitt.sh" "$work/ci/tests/debian13/run.sh"
 while IFS='|' read -r name test_line test_code windows_line windows_code expected expected_rc; do
     out=$(STUB_TEST_LINE=$test_line STUB_TEST_CODE=$test_code STUB_WINDOWS_LINE=$windows_line \
-        STUB_WINDOWS_CODE=$windows_code bash "$work/ci/.ci/run" 2>&1)
+        STUB_WINDOWS_CODE=$windows_code STUB_DEBIAN13_LINE="Summary: 1 passed, 0 failed, 0 skipped" \
+        STUB_DEBIAN13_CODE=0 bash "$work/ci/.ci/run" 2>&1)
     rc=$?
     last=$(tail -n 1 <<<"$out")
     ok=no
     [ "$last" = "$expected" ] && [ "$((rc != 0))" = "$expected_rc" ] && ok=yes
     result ".ci/run, $name: \"$last\", exit status $rc" "$ok" "expected \"$expected\", exit status $expected_rc"
 done <<'EOF'
-both summaries|Summary: 5 passed, 0 failed, 1 skipped|0|Summary: 3 passed, 0 failed, 0 skipped|0|Summary: 8 passed, 0 failed, 1 skipped|0
-windows broke off|Summary: 5 passed, 0 failed, 0 skipped|0||1|Summary: 5 passed, 1 failed, 0 skipped|1
-test without one, exit 0|nothing to count|0|Summary: 3 passed, 2 failed, 0 skipped|1|Summary: 3 passed, 3 failed, 0 skipped|1
+both summaries|Summary: 5 passed, 0 failed, 1 skipped|0|Summary: 3 passed, 0 failed, 0 skipped|0|Summary: 9 passed, 0 failed, 1 skipped|0
+windows broke off|Summary: 5 passed, 0 failed, 0 skipped|0||1|Summary: 6 passed, 1 failed, 0 skipped|1
+test without one, exit 0|nothing to count|0|Summary: 3 passed, 2 failed, 0 skipped|1|Summary: 4 passed, 3 failed, 0 skipped|1
 EOF
 [ "$failures" -eq 0 ]
