@@ -335,7 +335,7 @@ try)
     install_missing
     build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     need_display
-    exec "$here/tests/netns/lan.sh" -- "$here/tools/try-it.sh" "$build_dir/bin" "$count"
+    exec "$here/tests/sandbox.sh" lan -- "$here/tools/try-it.sh" "$build_dir/bin" "$count"
     ;;
 *)
     sed -n '2,/^set -euo/ s/^# \{0,1\}//p' "$0"

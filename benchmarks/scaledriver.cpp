@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
     testnetwork::requireTestNetwork("varnitt-scaledriver");
     if (qEnvironmentVariableIsEmpty("VARNITT_LAN_NS")) {
         std::fprintf(
-            stderr, "varnitt-scaledriver: run only inside tests/netns/lan.sh (tools/scale-run.sh)\n");
+            stderr, "varnitt-scaledriver: run only inside tests/sandbox.sh lan (tools/scale-run.sh)\n");
         return 1;
     }
 

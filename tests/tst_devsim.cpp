@@ -1,7 +1,8 @@
-// The device simulator against real multicast between the namespaces of lan.sh.
+// The device simulator against real multicast between the two sides of a sandbox LAN.
 #include "netns/devsimprocess.h"
 #include "netns/testnetworkguard.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonArray>
@@ -10,6 +11,7 @@
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QSet>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
@@ -195,6 +197,56 @@ QHash<QString, QJsonObject> byMac(const QList<Reply> &replies)
     return devices;
 }
 
+// A connection to the simulator control server, speaking its JSON lines directly.
+class ControlClient {
+public:
+    ControlClient()
+    {
+        const QString control = qEnvironmentVariable("VARNITT_DEVSIM_CONTROL");
+        m_socket.connectToHost(control.section(':', 0, 0), control.section(':', 1).toUShort());
+    }
+    bool connected()
+    {
+        return m_socket.waitForConnected(5000);
+    }
+    void send(const QByteArray &line)
+    {
+        m_socket.write(line + '\n');
+    }
+    // The next event, as "kind:message" or "exit:code"; empty if none came in time.
+    QString nextEvent()
+    {
+        while (!m_socket.canReadLine()) {
+            if (!m_socket.waitForReadyRead(10000))
+                return QString();
+        }
+        const QJsonObject event = QJsonDocument::fromJson(m_socket.readLine()).object();
+        const QString kind = event.value("event").toString();
+        if (kind == "exit")
+            return kind + ':' + QString::number(event.value("code").toInt(-1));
+        return kind + ':' + event.value("message").toString();
+    }
+    void abort()
+    {
+        m_socket.abort();
+    }
+
+private:
+    QTcpSocket m_socket;
+};
+
+// True while a process of this sandbox has this argument.
+bool runsWithArgument(const QByteArray &argument)
+{
+    const QStringList pids = QDir("/proc").entryList({ "[0-9]*" }, QDir::Dirs);
+    for (const QString &pid : pids) {
+        QFile file("/proc/" + pid + "/cmdline");
+        if (file.open(QIODevice::ReadOnly) && file.readAll().split('\0').contains(argument))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class tst_DevSim : public QObject {
@@ -218,6 +270,9 @@ private slots:
     void firstAnswerDelay();
     void devicesFromFile_data();
     void devicesFromFile();
+    void controlRequests_data();
+    void controlRequests();
+    void controlClientGone();
 
 private:
     QTemporaryDir m_files;
@@ -227,7 +282,7 @@ void tst_DevSim::initTestCase()
 {
     testnetwork::requireTestNetwork("tst_devsim");
     if (!DevSimProcess::harnessPresent())
-        QFAIL("needs the namespace LAN of tests/netns/lan.sh");
+        QFAIL("needs the test LAN and its simulator control server (tests/sandbox.sh lan --devsim)");
     QVERIFY(m_files.isValid());
 }
 
@@ -649,6 +704,61 @@ void tst_DevSim::devicesFromFile()
     expectedBare.insert("command", "search");
     QCOMPARE(received.value("0a:00:00:00:00:01"), expectedNamed);
     QCOMPARE(received.value("0a:00:00:00:00:02"), expectedBare);
+}
+
+
+void tst_DevSim::controlRequests_data()
+{
+    // Each request line, and the event it must bring.
+    QTest::addColumn<QByteArrayList>("requests");
+    QTest::addColumn<QStringList>("events");
+
+    const QByteArray idle = R"({"arguments":["--count","0","--interface","vnt-lan"]})";
+    QTest::newRow("not JSON") << QByteArrayList { "hello" } << QStringList { "error:not a request: " };
+    QTest::newRow("arguments not a list")
+        << QByteArrayList { R"({"arguments":"--count"})" } << QStringList { "error:not a request: " };
+    QTest::newRow("file not base64") << QByteArrayList { R"({"arguments":["--devices",{"file":"*"}]})" }
+                                     << QStringList { "error:an argument is neither text nor a file" };
+    QTest::newRow("file not text") << QByteArrayList { R"({"arguments":["--devices",{"file":7}]})" }
+                                   << QStringList { "error:an argument is neither text nor a file" };
+    QTest::newRow("options the simulator refuses")
+        << QByteArrayList { R"({"arguments":["--bogus"]})" } << QStringList { "exit:2" };
+    QTest::newRow("stop after the simulator ended")
+        << QByteArrayList { R"({"arguments":["--bogus"]})", R"({"stop":true})" }
+        << QStringList { "exit:2", "error:no simulator runs on this connection" };
+    QTest::newRow("a second simulator on one connection")
+        << QByteArrayList { idle, idle } << QStringList { "ready:", "error:one simulator per connection" };
+    QTest::newRow("stop") << QByteArrayList { idle, R"({"stop":true})" } << QStringList { "ready:", "exit:0" };
+}
+
+void tst_DevSim::controlRequests()
+{
+    QFETCH(QByteArrayList, requests);
+    QFETCH(QStringList, events);
+
+    ControlClient client;
+    QVERIFY(client.connected());
+    for (int i = 0; i < requests.size(); ++i) {
+        client.send(requests.at(i));
+        const QString event = client.nextEvent();
+        QVERIFY2(event.startsWith(events.at(i)), qPrintable(event));
+    }
+    // Whatever a client sent, the server goes on serving the next one.
+    DevSimProcess simulator;
+    QVERIFY2(simulator.start({ "--count", "0" }), qPrintable(simulator.errorString()));
+    QVERIFY(simulator.stop());
+}
+
+void tst_DevSim::controlClientGone()
+{
+    // The seed marks this simulator's process among the sandbox's.
+    ControlClient client;
+    QVERIFY(client.connected());
+    client.send(R"({"arguments":["--count","1","--seed","31337","--interface","vnt-lan"]})");
+    QCOMPARE(client.nextEvent(), QStringLiteral("ready:"));
+    QVERIFY(runsWithArgument("31337"));
+    client.abort();
+    QTRY_VERIFY_WITH_TIMEOUT(!runsWithArgument("31337"), 10000);
 }
 
 QTEST_GUILESS_MAIN(tst_DevSim)

@@ -343,7 +343,7 @@ void TestHostile::initTestCase()
 {
     testnetwork::requireTestNetwork("tst_hostile");
     if (!DevSimProcess::harnessPresent())
-        QFAIL("needs the test LAN (run through tests/netns/lan.sh)");
+        QFAIL("needs the test LAN and its simulator control server (tests/sandbox.sh lan --devsim)");
     QVERIFY2(!notUtf8AsReceived().isEmpty(),
         qPrintable(
             "the expected texts know the local encodings UTF-8 and cp1252, not " + localencoding::name()));

@@ -1,7 +1,7 @@
 #!/bin/sh
 # One search against many simulated devices on the throw-away test LAN, reporting what a
 # large site would feel: devices found, time to the last new row, CPU and peak memory.
-# Run by hand (as root or an ordinary user: lan.sh builds the LAN either way); not part of
+# Run by hand (as root or an ordinary user: tests/sandbox.sh builds the LAN either way); not part of
 # the test suite.
 # Usage: tools/scale-run.sh [BIN_DIR [COUNT [DRIVER OPTIONS...]]]
 #   BIN_DIR holds varnitt-scaledriver and varnitt-devsim (default: build/bin), COUNT is the
@@ -22,10 +22,10 @@ if [ "${1-}" != "--in-lan" ]; then
             exit 1
         fi
     done
-    exec "$here/../tests/netns/lan.sh" -- "$here/scale-run.sh" --in-lan "$bin" "$count" "$@"
+    exec "$here/../tests/sandbox.sh" lan -- "$here/scale-run.sh" --in-lan "$bin" "$count" "$@"
 fi
 
-# From here on: inside lan.sh, on the app side.
+# From here on: inside the sandbox LAN, on the app side.
 bin=$2
 count=$3
 shift 3
@@ -46,7 +46,7 @@ udp_counter() {
         else print $(col[name]) }' /proc/net/snmp
 }
 
-"$VARNITT_ON_LAN_SIDE" "$bin/varnitt-devsim" --interface "$VARNITT_LAN_IF" --count "$count" --verbose \
+nsenter --net="$VARNITT_LAN_NS" "$bin/varnitt-devsim" --interface "$VARNITT_LAN_IF" --count "$count" --verbose \
     >"$work/devsim.out" 2>"$work/devsim.err" &
 devsim=$!
 tries=0

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Runs on the app side of the LAN that tests/netns/lan.sh built: starts the
+# Runs on the app side of the LAN of tests/sandbox.sh lan: starts the
 # simulator with COUNT devices on the device side, then Varnitt on the user's display.
-# Usage (through lan.sh): try-it.sh BINDIR COUNT
+# Usage (through sandbox.sh lan): try-it.sh BINDIR COUNT
 set -eu
 bindir=$1
 count=$2
@@ -13,7 +13,7 @@ if [ -z "${XAUTHORITY:-}" ] && [ -n "${SUDO_USER:-}" ]; then
 fi
 
 out=$(mktemp)
-"$VARNITT_ON_LAN_SIDE" "$bindir/varnitt-devsim" --interface "$VARNITT_LAN_IF" --count "$count" >"$out" &
+nsenter --net="$VARNITT_LAN_NS" "$bindir/varnitt-devsim" --interface "$VARNITT_LAN_IF" --count "$count" >"$out" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null; rm -f "$out"' EXIT INT TERM
 tries=0

@@ -4,12 +4,10 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QString>
 #include <QStringList>
 
-#include <memory>
-
-class QProcess;
-class QTemporaryDir;
+class QTcpSocket;
 
 // One datagram as the simulator received it.
 struct RecordedDatagram {
@@ -21,10 +19,9 @@ struct RecordedDatagram {
     QByteArray bytes;
 };
 
-// Runs varnitt-devsim on the device side of the LAN that tests/netns/lan.sh built,
-// recording everything it receives into a file of its own. A Windows test program
-// under Wine cannot start the Linux simulator: tests/windows/devsim-broker.py starts
-// it on the program's behalf, asked through files in VARNITT_BROKER_DIR.
+// A varnitt-devsim on the device side of the test LAN, started for this test by the
+// simulator control server that tests/sandbox.sh runs there (VARNITT_DEVSIM_CONTROL),
+// which also passes on every datagram the simulator receives.
 class DevSimProcess : public QObject {
     Q_OBJECT
 
@@ -32,16 +29,12 @@ public:
     explicit DevSimProcess(QObject *parent = nullptr);
     ~DevSimProcess() override;
 
-    // True when running under lan.sh (under Wine: with a live broker); a test cannot do
-    // its work elsewhere.
+    // True inside a test LAN with a control server; a test cannot do its work elsewhere.
     static bool harnessPresent();
-    // The device side's network namespace file.
-    static QString lanNamespace();
 
-    // Starts the simulator with these arguments plus --record (and --interface with the
-    // LAN's device end unless they name one) and waits for "ready". The simulator's
-    // folder is made by the first start, so a test object made outside the harness
-    // leaves nothing behind.
+    // Starts the simulator with these arguments (and --interface with the LAN's device
+    // end unless they name one) and waits for "ready". The files that --devices and
+    // --raw-reply name are sent along, as the control server cannot read them here.
     bool start(const QStringList &arguments = {}, int timeoutMs = 5000);
     // Sends SIGTERM and waits; true when the simulator exited with code 0.
     bool stop(int timeoutMs = 3000);
@@ -51,24 +44,19 @@ public:
         return m_error;
     }
 
-    QString recordPath() const;
     QList<RecordedDatagram> recorded() const;
     // Runs the event loop until at least count datagrams are recorded.
     bool waitForRecorded(int count, int timeoutMs = 3000) const;
 
 private:
-#ifdef Q_OS_WIN
-    bool startThroughBroker(const QStringList &command, int timeoutMs);
-    // The broker's file of this name in the simulator's folder, read whole; null if absent.
-    QByteArray brokerFile(const char *name) const;
-    void askBroker(const char *request);
-    // Removes a request the broker has not taken yet; true when nothing runs then.
-    bool withdrawRequest();
+    // Reads what the control server sent; waits up to timeoutMs for something first.
+    void poll(int timeoutMs) const;
+    void close();
 
-    bool m_started = false;
-#else
-    QProcess *m_process;
-#endif
-    std::unique_ptr<QTemporaryDir> m_directory;
-    QString m_error;
+    QTcpSocket *m_socket;
+    mutable QList<RecordedDatagram> m_recorded;
+    mutable bool m_ready = false;
+    mutable bool m_exited = false;
+    mutable bool m_exitedCleanly = false;
+    mutable QString m_error;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
 // Programs that can open discovery sockets call this first: they run only where the
-// test harness built the network (an empty namespace, or the LAN of lan.sh), never
+// test harness built the network (a sandbox of tests/sandbox.sh), never
 // on a machine's real interfaces.
 
 #include <QHostAddress>
@@ -47,8 +47,8 @@ inline void requireTestNetwork(const char *program)
     if (foreign.isEmpty())
         return;
     std::fprintf(stderr,
-        "%s: refusing to run: interface %s is outside a test network; run it through ctest, "
-        "tests/netns/lan.sh or tests/netns/in-empty-netns.sh\n",
+        "%s: refusing to run: interface %s is outside a test network; run it through ctest "
+        "or tests/sandbox.sh\n",
         program, qPrintable(foreign));
     std::exit(EXIT_FAILURE);
 }

@@ -1,27 +1,20 @@
 #!/usr/bin/env bash
 # Kills a Wine test with SIGKILL while its program runs, as CTest does at a timeout, and
-# checks that nothing of it outlives it: no process (Wine's, Xvfb, the broker, the
-# simulator) and no file in the /tmp it was started with, here a tmpfs of this check's own.
+# checks that nothing of it outlives it: no process (Wine's, Xvfb, the simulator) and no
+# file in the /tmp it was started with, here the one of this check's own sandbox.
 # Usage: kill-check.sh --case "NAME..." COMMAND... [--case "NAME..." COMMAND...]
 #   NAME...  programs (the start of their file names) that must all be running, besides
 #            wineserver and Xvfb, when the kill comes; the first, the test program, is
 #            stopped just before it; COMMAND the test's command line as CTest runs it
-# Exit: 0 pass, 1 fail, 77 skipped (no mount namespace here).
+# Exit: 0 pass, 1 fail, 77 skipped (no namespaces here).
 set -u
 if [ "${1-}" != --inside ]; then
-    for isolate in "unshare --mount" "unshare --user --map-root-user --mount"; do
-        # shellcheck disable=SC2086 # the command is meant to split into words
-        if $isolate true 2>/dev/null; then
-            exec $isolate -- "$0" --inside "$@"
-        fi
-    done
-    echo "cannot create a mount namespace here (needs root or user namespaces); skipping" >&2
-    exit 77
+    exec "$(dirname "$0")/../sandbox.sh" empty -- "$0" --inside "$@"
 fi
 shift
-. "$(dirname "$0")/private-tmp.sh"
-private_tmp "$0" "$PWD" "$@" "${VARNITT_WINE_DLL_DIRS-}" || exit 1
-kept_tmp=$private_tmp_kept
+# The sandbox's own /tmp, and the host's folders it bound in (the checkout, when it lies
+# in /tmp): none of them is a run's.
+kept_tmp=$(cd /tmp && find . -mindepth 1 -maxdepth 1 -printf '%P\n')
 own=/tmp/.kill-check
 mkdir "$own"
 
@@ -102,8 +95,8 @@ run_case() {
         sleep 0.1
     done
     # The host's folders bound in (the checkout, when it lies in /tmp) are not the run's.
-    files=$(cd /tmp && find . -mindepth 1 -maxdepth 1 ! -name "${own##*/}" -printf '%P\n' |
-        grep -vxF -e "${own##*/}" $(printf -- '-e %s ' $kept_tmp) | tr '\n' ' ')
+    files=$(cd /tmp && find . -mindepth 1 -maxdepth 1 -printf '%P\n' |
+        grep -vxF -e "${own##*/}" -e "$kept_tmp" | tr '\n' ' ')
     # What a run left must not count against the next one.
     # shellcheck disable=SC2046 # one pid per word
     [ -z "$left" ] || kill -KILL $(echo "$left" | cut -d' ' -f1) 2>/dev/null

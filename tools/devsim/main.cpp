@@ -1,7 +1,9 @@
+#include "controlserver.h"
 #include "devicesimulator.h"
 #include "simulatoroptions.h"
 
 #include <QCoreApplication>
+#include <QNetworkInterface>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -32,6 +34,31 @@ bool watchTerminationSignals()
     return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
+int serveControl(const SimulatorOptions &options, QCoreApplication &app)
+{
+    QHostAddress address;
+    const QNetworkInterface iface = QNetworkInterface::interfaceFromName(options.interfaces.constFirst());
+    for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
+        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
+            address = entry.ip();
+            break;
+        }
+    }
+    if (address.isNull()) {
+        std::fprintf(stderr, "varnitt-devsim: %s has no IPv4 address\n", qPrintable(options.interfaces.constFirst()));
+        return 1;
+    }
+    ControlServer server(address, options.controlPort);
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "varnitt-devsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -59,8 +86,10 @@ int main(int argc, char *argv[])
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
-    DeviceSimulator simulator(options);
     QString error;
+    if (options.controlPort > 0)
+        return serveControl(options, app);
+    DeviceSimulator simulator(options);
     if (!simulator.start(&error)) {
         std::fprintf(stderr, "varnitt-devsim: %s\n", qPrintable(error));
         return 1;
