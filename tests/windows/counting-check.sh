@@ -1,51 +1,77 @@
 #!/usr/bin/env bash
-# A run that proves nothing counts as failed: wine-run.sh --qtest fails a program that
-# exits 0 without a complete test report or with no passed test function, and .ci/run
-# counts a half that printed no Summary line as one failure.
+# A run that proves nothing counts as failed, and one that proved its point counts as
+# passed: wine-run.sh --qtest fails a program without a complete test report, with no
+# passed test function, or with a failure, and passes a complete report even if Wine then
+# dies of a signal, running the program once either way; junit-summary.py counts CTest's
+# reports; .ci/run counts a half that printed no Summary line as one failure.
 # Usage: counting-check.sh WORK_DIR CI_RUN
-#   WORK_DIR  a folder for the stand-in programs, outside /tmp (wine-run.sh hides /tmp)
+#   WORK_DIR  a folder for the stand-in programs, outside /tmp (the sandbox hides /tmp)
 #   CI_RUN    the project's .ci/run
-# Exit: 0 pass, 1 fail, 77 skipped (no network namespace here).
+# Exit: 0 pass, 1 fail, 77 skipped (no namespaces here).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 work=$1
 ci_run=$2
 rm -rf "$work"
-mkdir -p "$work"
+mkdir -p "$work/bin"
 failures=0
 result() { # result NAME OK DETAILS
     if [ "$2" = yes ]; then echo "PASS $1"; else echo "FAIL $1: $3"; failures=$((failures + 1)); fi
 }
 
-# Stand-ins for a Qt Test program that exits 0: Wine's cmd runs a batch file, which finds
-# the report file that wine-run.sh asks for ("-o FILE,txt") in %2 and writes the given
-# lines (separated by ";") into it. Last column: whether wine-run.sh must fail.
-while IFS='|' read -r name lines expected_rc; do
-    file=$work/${name// /-}
-    {
-        echo '@echo off'
-        [ -z "$lines" ] || tr ';' '\n' <<<"$lines" | sed 's/.*/echo &>>%2/'
-        echo 'exit /b 0'
-    } | sed 's/$/\r/' >"$file.bat"
-    "$here/../netns/in-empty-netns.sh" "$here/wine-run.sh" --qtest cmd /c "Z:$file.bat" >"$file.out" 2>&1
+# A stand-in for Wine: its set-up steps succeed; a program run writes STUB_REPORT's lines
+# (separated by ";") to the report file named after -o, then exits with STUB_CODE, or dies
+# of signal STUB_SIGNAL as Wine itself may.
+cat >"$work/bin/wine" <<'EOF2'
+#!/bin/sh
+case $1 in wineboot | reg) exit 0 ;; esac
+echo run >>"$STUB_RUNS"
+report=
+for arg; do
+    [ "${previous-}" = -o ] && report=${arg#Z:} && report=${report%,txt}
+    previous=$arg
+done
+[ -z "$STUB_REPORT" ] || printf '%s\n' "$STUB_REPORT" | tr ';' '\n' >"$report"
+[ -z "$STUB_SIGNAL" ] || kill -"$STUB_SIGNAL" $$
+exit "$STUB_CODE"
+EOF2
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/wineserver"
+chmod +x "$work/bin/wine" "$work/bin/wineserver"
+complete='PASS   : T::initTestCase();PASS   : T::f();PASS   : T::cleanupTestCase();Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms'
+while IFS='|' read -r name report code signal expected; do
+    report=${report//COMPLETE/$complete}
+    runs=$work/runs-${name// /-}
+    out=$(PATH=$work/bin:$PATH STUB_RUNS=$runs STUB_REPORT=$report STUB_CODE=$code STUB_SIGNAL=$signal \
+        VARNITT_WINE_PREFIX= "$here/../sandbox.sh" empty -- "$here/wine-run.sh" --qtest T.exe 2>&1)
     rc=$?
-    if [ "$rc" -eq 77 ]; then
-        echo "cannot create a network namespace here; skipping" >&2
-        exit 77
-    fi
+    [ "$rc" -ne 77 ] || exit 77
+    got=passes
+    [ "$rc" -eq 0 ] || got=fails
     ok=no
-    if [ "$expected_rc" = 0 ]; then
-        [ "$rc" -eq 0 ] && ok=yes
-    elif [ "$rc" -ne 0 ] && grep -q 'counted as failed' "$file.out"; then
-        ok=yes
-    fi
-    result "wine-run.sh --qtest, $name: exit status $rc" "$ok" "$(tail -n 3 "$file.out" | tr '\n' ' ')"
-done <<'EOF'
-no report||1
-cut short|PASS   : T::initTestCase();PASS   : T::f()|1
-only init and cleanup passed|PASS   : T::initTestCase();SKIP   : T::f() not here;PASS   : T::cleanupTestCase();Totals: 2 passed, 0 failed, 1 skipped, 0 blacklisted, 1ms|1
-one function passed|PASS   : T::initTestCase();PASS   : T::f();PASS   : T::cleanupTestCase();Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms|0
-EOF
+    [ "$got" = "$expected" ] && [ "$(cat "$runs" 2>/dev/null)" = run ] && ok=yes
+    result "wine-run.sh --qtest, $name: $got (exit status $rc), program runs: $(wc -l <"$runs" 2>/dev/null)" \
+        "$ok" "expected: $expected, one run; $(tail -n 2 <<<"$out" | tr '\n' ' ')"
+done <<'EOF2'
+no report||0||fails
+cut short|PASS   : T::initTestCase();PASS   : T::f()|0||fails
+only init and cleanup passed|PASS   : T::initTestCase();SKIP   : T::f() not here;PASS   : T::cleanupTestCase();Totals: 2 passed, 0 failed, 1 skipped, 0 blacklisted, 1ms|0||fails
+one function passed|COMPLETE|0||passes
+complete, then Wine dies of SIGSEGV|COMPLETE|0|SEGV|passes
+cut short, then Wine dies of SIGSEGV|PASS   : T::initTestCase();PASS   : T::f()|0|SEGV|fails
+a failure, then Wine dies of SIGSEGV|PASS   : T::initTestCase();FAIL!  : T::f() no;PASS   : T::cleanupTestCase();Totals: 2 passed, 1 failed, 0 skipped, 0 blacklisted, 1ms|1|SEGV|fails
+complete, then a Windows crash status|COMPLETE|5||fails
+EOF2
+
+# junit-summary.py over CTest-like reports: one test each of passed, failed, skipped; and
+# a report that cannot be read.
+cat >"$work/junit.xml" <<'EOF2'
+<testsuite><testcase name="a" status="run"/><testcase name="b" status="fail"><failure message="x"/></testcase>
+<testcase name="c" status="notrun"><skipped message="77"/></testcase></testsuite>
+EOF2
+counts=$("$here/../junit-summary.py" "$work/junit.xml" "$work/missing.xml" 2>/dev/null)
+ok=no
+[ "$counts" = "1 2 1" ] && ok=yes
+result "junit-summary.py: \"$counts\"" "$ok" "expected \"1 2 1\""
 
 # .ci/run against a stand-in varnitt.sh: each half prints the given line (or nothing) and
 # exits with the given status; the last two columns are .ci/run's last line and whether
