@@ -154,7 +154,7 @@ if [ $$ -ne 1 ]; then
 fi
 # A command given an X display keeps reaching it: its socket is in /tmp/.X11-unix.
 private_tmp "$here" "$PWD" "$@" "$devsim" "${LOCPATH-}" "${VARNITT_WINE_DLL_DIRS-}" "${VARNITT_WINE_PREFIX-}" \
-    ${DISPLAY:+/tmp/.X11-unix} || {
+    ${DISPLAY:+/tmp/.X11-unix} "${XAUTHORITY-}" || {
     echo "$0: cannot make a private /tmp" >&2
     exit 1
 }
