@@ -269,6 +269,8 @@ windows)
         stage "Windows build and tests" test_stage "$here/build-windows" "Windows build under Wine" \
             -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt_prefix" \
             -DCMAKE_BUILD_TYPE=Release -DVARNITT_LINUX_DEVSIM="$build_dir/bin/varnitt-devsim"
+        # The checks below start Wine from the prefix the suite made, not a fresh one each.
+        export VARNITT_WINE_PREFIX=$here/build-windows/tests/wine-prefix
         if stage "zip and installer" windows_artefacts "$qt_prefix" "$version" "$here/build-windows" "$build_dir"; then
             deployed=$here/build-windows/deploy/varnitt-$version-windows-x64
             counted_stage "installer under Wine" "$here/tests/windows/check_installer.sh" \

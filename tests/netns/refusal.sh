@@ -6,7 +6,8 @@
 # under Wine (tests/windows/wine-run.sh, which allows this stand-in network for these runs
 # only) and must leave nothing in /. Given tests/windows/wine-run.sh itself, it must refuse
 # to start Wine beside 203.0.113.1/24, a network it never allows, and beside the stand-in
-# network when this script has not named it.
+# network when this script has not named it. On a test network outside a sandbox (its
+# mark removed) the Linux programs and wine-run.sh must refuse too.
 # Exit code 77 tells CTest the test was skipped: no namespaces here.
 # Usage: refusal.sh PROGRAM...
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,8 +24,10 @@ if [ "${1-}" != --one ]; then
     done <<EOF2
 $(for program in "$@"; do
         case $program in
-        */wine-run.sh) printf '%s\n' "203.0.113.1/24 vnt-real $program" "192.0.2.1/24 - $program" ;;
-        *) printf '%s\n' "192.0.2.1/24 vnt-real $program" ;;
+        */wine-run.sh) printf '%s\n' "203.0.113.1/24 vnt-real $program" "192.0.2.1/24 - $program" \
+            "198.51.100.1/24 nomark $program" ;;
+        *.exe | */varnitt-devsim) printf '%s\n' "192.0.2.1/24 vnt-real $program" ;;
+        *) printf '%s\n' "192.0.2.1/24 vnt-real $program" "198.51.100.1/24 nomark $program" ;;
         esac
     done)
 EOF2
@@ -63,7 +66,15 @@ done
 name=$(basename "$program")
 label=$name
 [ "$name" = wine-run.sh ] && label="$name beside $address"
-if [ "$standin" = - ]; then
+reason=
+if [ "$standin" = nomark ]; then
+    # A test network, but not the sandbox's: its mark is gone.
+    rm /tmp/.varnitt-sandbox
+    unset VARNITT_WINE_STANDIN
+    label="$label on a test network, outside a sandbox"
+    reason="outside a sandbox"
+    [ "$name" = wine-run.sh ] || reason="not inside a sandbox"
+elif [ "$standin" = - ]; then
     unset VARNITT_WINE_STANDIN
     label="$label, not named"
 else
@@ -97,6 +108,7 @@ else
     [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ] && grep -q 'refusing to run' "$work/err"
 fi
 refused=$?
+[ -z "$reason" ] || grep -q "$reason" "$work/err" || refused=1
 if [ "$refused" -eq 0 ] && [ "$packets" = 0 ] && [ -z "$left" ]; then
     echo "PASS $label: exit status $rc, 0 packets: $(grep -m 1 -e 'refusing to' -e 'needs --interface' "$work/err")"
     exit 0
