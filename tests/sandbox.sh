@@ -67,10 +67,10 @@ private_tmp() {
     keep=
     set -f
     for path in "$@"; do
-        for path in $(printf '%s' "$path" | tr ':' ' '); do
-            case $path in
+        for part in $(printf '%s' "$path" | tr ':' ' '); do
+            case $part in
             /tmp/?*)
-                top=${path#/tmp/}
+                top=${part#/tmp/}
                 top=${top%%/*}
                 case " $keep " in *" $top "*) ;; *) keep="$keep $top" ;; esac
                 ;;
@@ -134,7 +134,7 @@ esac
 shift
 mode=$1
 shift
-cables=1 devsim= standin=
+cables=1 devsim='' standin=''
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
     case $1 in
     --two-cables) cables=2 ;;
@@ -163,7 +163,7 @@ TMPDIR=/tmp
 mount -t sysfs sysfs /sys 2>/dev/null
 ip link set lo up
 
-holder= child=
+holder='' child=''
 # shellcheck disable=SC2317 # called from the traps
 cleanup() {
     trap - EXIT INT TERM
@@ -204,7 +204,7 @@ if [ "$mode" != empty ]; then
     wait_until "the far side's network namespace did not come" other_side
     far() { nsenter --net="$VARNITT_LAN_NS" -- "$@"; }
     far ip link set lo up
-    here_links= far_links=
+    here_links='' far_links=''
     # cable HERE THERE ADDRESS/PREFIX [ADDRESS/PREFIX THERE]: a veth pair across.
     cable() {
         here_links="$here_links $1"

@@ -42,7 +42,7 @@ while IFS='|' read -r name report code signal expected; do
     report=${report//COMPLETE/$complete}
     runs=$work/runs-${name// /-}
     out=$(PATH=$work/bin:$PATH STUB_RUNS=$runs STUB_REPORT=$report STUB_CODE=$code STUB_SIGNAL=$signal \
-        VARNITT_WINE_PREFIX= "$here/../sandbox.sh" empty -- "$here/wine-run.sh" --qtest T.exe 2>&1)
+        VARNITT_WINE_PREFIX='' "$here/../sandbox.sh" empty -- "$here/wine-run.sh" --qtest T.exe 2>&1)
     rc=$?
     [ "$rc" -ne 77 ] || exit 77
     got=passes
