@@ -22,6 +22,7 @@
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 export PATH
+. "$here/harness.sh"
 
 # The rule of testnetworkguard.h: every interface that is up, loopback aside, has a
 # 198.51.100.0/24 address and no other but IPv6 link-local ones. "Up" is the switched-on
@@ -120,7 +121,6 @@ empty | lan | standin)
         echo "cannot create namespaces here (needs root or unprivileged user namespaces); skipping" >&2
         exit 77
     fi
-    . "$here/netns/isolated.sh"
     # shellcheck disable=SC2086 # the command is meant to split into words
     run_isolated $isolate -- sh "$0" --inside "$@"
     ;;
@@ -179,21 +179,6 @@ cleanup() {
 trap 'cleanup' EXIT
 trap 'cleanup; exit 130' INT
 trap 'cleanup; exit 143' TERM
-
-# wait_until WHAT TESTS...: polls TESTS (a command) for up to 10 s.
-wait_until() {
-    what=$1
-    shift
-    tries=0
-    until "$@"; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 200 ]; then
-            echo "$0: $what" >&2
-            exit 1
-        fi
-        sleep 0.05
-    done
-}
 
 if [ "$mode" != empty ]; then
     # The far side is the network namespace of a process that only waits.

@@ -33,8 +33,8 @@ if [ "${1-}" != --inside ]; then
     fi
     [ -n "$deb" ] && deb=$(realpath "$deb")
     mkdir -p "$cache/mnt"
-    # shellcheck source=../netns/isolated.sh
-    . "$here/tests/netns/isolated.sh"
+    # shellcheck source=../harness.sh
+    . "$here/tests/harness.sh"
     run_isolated unshare --mount --pid --fork --kill-child -- bash "$self" --inside "$deb" "$started"
 fi
 

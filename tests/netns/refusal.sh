@@ -53,15 +53,8 @@ while True:
     count += 1
 ' vnt-real >"$work/count" &
 counter=$!
-tries=0
-until grep -q '^ready$' "$work/count" 2>/dev/null; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ]; then
-        echo "the packet counter did not start" >&2
-        exit 1
-    fi
-    sleep 0.05
-done
+. "$here/../harness.sh"
+wait_until "the packet counter did not start" grep -q '^ready$' "$work/count"
 
 name=$(basename "$program")
 label=$name

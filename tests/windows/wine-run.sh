@@ -23,6 +23,7 @@
 # a real LAN, which may then carry 192.0.2.0/24 addresses.
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
+. "$here/../harness.sh"
 
 refuse() {
     echo "$0: refusing to start Wine $1; run it inside tests/sandbox.sh" >&2
@@ -93,16 +94,13 @@ dpi=${VARNITT_WINE_DPI:-96}
 Xvfb -displayfd 3 -nolisten tcp -screen 0 "${VARNITT_WINE_SCREEN:-1280x1024x24}" -dpi "$dpi" \
     3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
-tries=0
-until [ -s "$work/display" ]; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 200 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-        echo "Xvfb did not start:" >&2
-        cat "$work/xvfb.log" >&2
-        exit 1
-    fi
-    sleep 0.05
-done
+xvfb_done() { [ -s "$work/display" ] || ! kill -0 "$xvfb" 2>/dev/null; }
+wait_until "Xvfb did not start" xvfb_done
+if [ ! -s "$work/display" ]; then
+    echo "Xvfb did not start:" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+fi
 DISPLAY=:$(head -n 1 "$work/display")
 export DISPLAY
 
