@@ -101,5 +101,6 @@ done <<'EOF'
 both summaries|Summary: 5 passed, 0 failed, 1 skipped|0|Summary: 3 passed, 0 failed, 0 skipped|0|Summary: 9 passed, 0 failed, 1 skipped|0
 windows broke off|Summary: 5 passed, 0 failed, 0 skipped|0||1|Summary: 6 passed, 1 failed, 0 skipped|1
 test without one, exit 0|nothing to count|0|Summary: 3 passed, 2 failed, 0 skipped|1|Summary: 4 passed, 3 failed, 0 skipped|1
+the only fault: test without one, exit 0|nothing to count|0|Summary: 3 passed, 0 failed, 0 skipped|0|Summary: 4 passed, 1 failed, 0 skipped|1
 EOF
 [ "$failures" -eq 0 ]
