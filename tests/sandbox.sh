@@ -163,7 +163,7 @@ TMPDIR=/tmp
 mount -t sysfs sysfs /sys 2>/dev/null
 ip link set lo up
 
-holder='' child=''
+child=''
 # shellcheck disable=SC2317 # called from the traps
 cleanup() {
     trap - EXIT INT TERM

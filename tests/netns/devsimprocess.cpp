@@ -8,14 +8,14 @@
 #include <QTcpSocket>
 #include <QTest>
 
-DevSimProcess::DevSimProcess(QObject *parent) : QObject(parent), m_socket(new QTcpSocket(this)) {}
+DevSimProcess::DevSimProcess(QObject *parent) : QObject(parent), m_socket(new QTcpSocket(this)) { }
 
 DevSimProcess::~DevSimProcess()
 {
     // The control server ends the simulator with the connection anyway; this lets it go cleanly.
     if (isRunning())
         stop(1000);
-    close();
+    m_socket->abort();
 }
 
 bool DevSimProcess::harnessPresent()
@@ -29,7 +29,7 @@ bool DevSimProcess::start(const QStringList &arguments, int timeoutMs)
         m_error = QStringLiteral("already running");
         return false;
     }
-    close();
+    m_socket->abort();
     m_recorded.clear();
     m_ready = m_exited = m_exitedCleanly = false;
     const QString control = qEnvironmentVariable("VARNITT_DEVSIM_CONTROL");
@@ -37,37 +37,41 @@ bool DevSimProcess::start(const QStringList &arguments, int timeoutMs)
     const QDeadlineTimer deadline(timeoutMs);
     m_socket->connectToHost(control.left(colon), control.mid(colon + 1).toUShort());
     if (!m_socket->waitForConnected(timeoutMs)) {
-        m_error = QStringLiteral("no simulator control server at %1: %2").arg(control, m_socket->errorString());
+        m_error
+            = QStringLiteral("no simulator control server at %1: %2").arg(control, m_socket->errorString());
         return false;
     }
 
     QJsonArray request;
     for (int i = 0; i < arguments.size(); ++i) {
         request.append(arguments.at(i));
-        const bool fileOption
-            = arguments.at(i) == QLatin1String("--devices") || arguments.at(i) == QLatin1String("--raw-reply");
+        const bool fileOption = arguments.at(i) == QLatin1String("--devices")
+            || arguments.at(i) == QLatin1String("--raw-reply");
         if (fileOption && i + 1 < arguments.size()) {
             QFile file(arguments.at(++i));
             if (!file.open(QIODevice::ReadOnly)) {
                 m_error = file.fileName() + QStringLiteral(": ") + file.errorString();
-                close();
+                m_socket->abort();
                 return false;
             }
-            request.append(QJsonObject { { QStringLiteral("file"), QString::fromLatin1(file.readAll().toBase64()) } });
+            request.append(
+                QJsonObject { { QStringLiteral("file"), QString::fromLatin1(file.readAll().toBase64()) } });
         }
     }
     // The simulator answers only where it is told to; the LAN's device end unless a test says otherwise.
     if (!arguments.contains(QLatin1String("--interface")))
         request << QStringLiteral("--interface") << qEnvironmentVariable("VARNITT_LAN_IF");
-    m_socket->write(QJsonDocument(QJsonObject { { QStringLiteral("arguments"), request } }).toJson(QJsonDocument::Compact)
+    m_socket->write(
+        QJsonDocument(QJsonObject { { QStringLiteral("arguments"), request } }).toJson(QJsonDocument::Compact)
         + '\n');
-    while (!m_ready && !m_exited && m_socket->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired())
+    while (!m_ready && !m_exited && m_socket->state() == QAbstractSocket::ConnectedState
+        && !deadline.hasExpired())
         poll(static_cast<int>(deadline.remainingTime()));
     if (m_ready)
         return true;
     if (m_error.isEmpty())
         m_error = QStringLiteral("no \"ready\" from the simulator in time");
-    close();
+    m_socket->abort();
     return false;
 }
 
@@ -92,11 +96,6 @@ bool DevSimProcess::isRunning() const
     return m_ready && !m_exited && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
-void DevSimProcess::close()
-{
-    m_socket->abort();
-}
-
 void DevSimProcess::poll(int timeoutMs) const
 {
     if (!m_socket->bytesAvailable() && m_socket->state() == QAbstractSocket::ConnectedState)
@@ -118,13 +117,14 @@ void DevSimProcess::poll(int timeoutMs) const
             m_recorded.append(datagram);
         } else if (kind == QLatin1String("exit")) {
             m_exited = true;
-            m_exitedCleanly
-                = event.value(QLatin1String("code")).toInt(-1) == 0 && !event.value(QLatin1String("crashed")).toBool();
+            m_exitedCleanly = event.value(QLatin1String("code")).toInt(-1) == 0
+                && !event.value(QLatin1String("crashed")).toBool();
             if (!m_ready)
                 m_error = QStringLiteral("the simulator ended before \"ready\"; it printed: ")
                     + event.value(QLatin1String("output")).toString();
         } else {
-            m_error = QStringLiteral("the simulator control server: ") + event.value(QLatin1String("message")).toString();
+            m_error = QStringLiteral("the simulator control server: ")
+                + event.value(QLatin1String("message")).toString();
         }
     }
 }

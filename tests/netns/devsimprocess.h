@@ -51,7 +51,6 @@ public:
 private:
     // Reads what the control server sent; waits up to timeoutMs for something first.
     void poll(int timeoutMs) const;
-    void close();
 
     QTcpSocket *m_socket;
     mutable QList<RecordedDatagram> m_recorded;

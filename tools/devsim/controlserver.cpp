@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -25,28 +26,41 @@ void send(QTcpSocket *client, const QJsonObject &event)
 
 void refuse(QTcpSocket *client, const QString &why)
 {
-    send(client, { { QStringLiteral("event"), QStringLiteral("error") }, { QStringLiteral("message"), why } });
+    send(
+        client, { { QStringLiteral("event"), QStringLiteral("error") }, { QStringLiteral("message"), why } });
     client->disconnectFromHost();
 }
 
 } // namespace
 
-ControlServer::ControlServer(const QHostAddress &address, quint16 port, QObject *parent)
-    : QObject(parent), m_address(address), m_port(port), m_server(new QTcpServer(this))
+ControlServer::ControlServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &ControlServer::accept);
 }
 
-bool ControlServer::start(QString *error)
+bool ControlServer::start(const QString &interfaceName, quint16 port, QString *error)
 {
     if (!m_files.isValid()) {
         *error = QStringLiteral("no folder for device files: ") + m_files.errorString();
         return false;
     }
-    if (!m_server->listen(m_address, m_port)) {
+    QHostAddress address;
+    const QList<QNetworkAddressEntry> entries
+        = QNetworkInterface::interfaceFromName(interfaceName).addressEntries();
+    for (const QNetworkAddressEntry &entry : entries) {
+        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
+            address = entry.ip();
+            break;
+        }
+    }
+    if (address.isNull()) {
+        *error = interfaceName + QStringLiteral(" has no IPv4 address");
+        return false;
+    }
+    if (!m_server->listen(address, port)) {
         *error = QStringLiteral("cannot listen on %1:%2: %3")
-                     .arg(m_address.toString())
-                     .arg(m_port)
+                     .arg(address.toString())
+                     .arg(port)
                      .arg(m_server->errorString());
         return false;
     }
@@ -67,7 +81,6 @@ void ControlServer::serve(QTcpSocket *client)
     auto *simulator = new QProcess(client);
     // What the simulator said besides its datagrams, for the client to show when it fails.
     const auto output = std::make_shared<QByteArray>();
-    const auto started = std::make_shared<bool>(false);
     connect(client, &QTcpSocket::disconnected, simulator, [simulator] {
         simulator->disconnect();
         simulator->kill();
@@ -91,8 +104,9 @@ void ControlServer::serve(QTcpSocket *client)
             if (datagram.isEmpty())
                 *output = (*output + line + '\n').right(keptOutputBytes);
             else
-                send(client, { { QStringLiteral("event"), QStringLiteral("datagram") },
-                                 { QStringLiteral("datagram"), datagram } });
+                send(client,
+                    { { QStringLiteral("event"), QStringLiteral("datagram") },
+                        { QStringLiteral("datagram"), datagram } });
         }
     });
     connect(simulator, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), client,
@@ -107,19 +121,16 @@ void ControlServer::serve(QTcpSocket *client)
             refuse(client, QStringLiteral("cannot start the simulator: ") + simulator->errorString());
     });
 
-    connect(client, &QTcpSocket::readyRead, simulator, [this, client, simulator, started] {
+    connect(client, &QTcpSocket::readyRead, simulator, [this, client, simulator] {
         while (client->canReadLine()) {
             const QJsonDocument document = QJsonDocument::fromJson(client->readLine());
             const QJsonObject request = document.object();
-            if (request.value(QLatin1String("stop")).toBool() || request.value(QLatin1String("kill")).toBool()) {
+            if (request.value(QLatin1String("stop")).toBool()) {
                 if (simulator->state() == QProcess::NotRunning) {
                     refuse(client, QStringLiteral("no simulator runs on this connection"));
                     return;
                 }
-                if (request.value(QLatin1String("kill")).toBool())
-                    simulator->kill();
-                else
-                    simulator->terminate();
+                simulator->terminate();
                 continue;
             }
             const QJsonValue arguments = request.value(QLatin1String("arguments"));
@@ -127,7 +138,8 @@ void ControlServer::serve(QTcpSocket *client)
                 refuse(client, QStringLiteral("not a request: ") + QString::fromUtf8(document.toJson()));
                 return;
             }
-            if (*started) {
+            // start() names the program even when it fails to run.
+            if (!simulator->program().isEmpty()) {
                 refuse(client, QStringLiteral("one simulator per connection"));
                 return;
             }
@@ -146,13 +158,13 @@ void ControlServer::serve(QTcpSocket *client)
                     return;
                 }
                 QFile file(m_files.filePath(QString::number(++m_fileCount)));
-                if (!file.open(QIODevice::WriteOnly) || file.write(decoded.decoded) != decoded.decoded.size()) {
+                if (!file.open(QIODevice::WriteOnly)
+                    || file.write(decoded.decoded) != decoded.decoded.size()) {
                     refuse(client, QStringLiteral("cannot keep a device file: ") + file.errorString());
                     return;
                 }
                 command << file.fileName();
             }
-            *started = true;
             simulator->start(QCoreApplication::applicationFilePath(),
                 command << QStringLiteral("--record") << QStringLiteral("/dev/stdout"));
         }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
@@ -15,16 +14,15 @@ class ControlServer : public QObject {
     Q_OBJECT
 
 public:
-    explicit ControlServer(const QHostAddress &address, quint16 port, QObject *parent = nullptr);
+    explicit ControlServer(QObject *parent = nullptr);
 
-    bool start(QString *error);
+    // Listens on the first IPv4 address of the interface; false with a reason on error.
+    bool start(const QString &interfaceName, quint16 port, QString *error);
 
 private:
     void accept();
     void serve(QTcpSocket *client);
 
-    QHostAddress m_address;
-    quint16 m_port;
     QTcpServer *m_server;
     // Device files as the clients sent them; simulators read them from here.
     QTemporaryDir m_files;

@@ -3,7 +3,6 @@
 #include "simulatoroptions.h"
 
 #include <QCoreApplication>
-#include <QNetworkInterface>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -36,21 +35,9 @@ bool watchTerminationSignals()
 
 int serveControl(const SimulatorOptions &options, QCoreApplication &app)
 {
-    QHostAddress address;
-    const QNetworkInterface iface = QNetworkInterface::interfaceFromName(options.interfaces.constFirst());
-    for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
-        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
-            address = entry.ip();
-            break;
-        }
-    }
-    if (address.isNull()) {
-        std::fprintf(stderr, "varnitt-devsim: %s has no IPv4 address\n", qPrintable(options.interfaces.constFirst()));
-        return 1;
-    }
-    ControlServer server(address, options.controlPort);
+    ControlServer server;
     QString error;
-    if (!server.start(&error)) {
+    if (!server.start(options.interfaces.constFirst(), options.controlPort, &error)) {
         std::fprintf(stderr, "varnitt-devsim: %s\n", qPrintable(error));
         return 1;
     }
@@ -86,10 +73,10 @@ int main(int argc, char *argv[])
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
-    QString error;
     if (options.controlPort > 0)
         return serveControl(options, app);
     DeviceSimulator simulator(options);
+    QString error;
     if (!simulator.start(&error)) {
         std::fprintf(stderr, "varnitt-devsim: %s\n", qPrintable(error));
         return 1;
