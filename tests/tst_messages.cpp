@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTextCodec>
 #include <QtTest>
 
 #include "logcapture.h"
@@ -111,6 +112,8 @@ private slots:
     void configNetRequest();
     void encoding_data();
     void encoding();
+    void decodeReply_data();
+    void decodeReply();
     void parseSearchResponse_data();
     void parseSearchResponse();
     void parseResponse_data();
@@ -247,6 +250,60 @@ void TestMessages::encoding()
     QFETCH(QByteArray, gbk);
     QCOMPARE(encodeGBK(text), gbk);
     QCOMPARE(reencodeGB18030(text), text);
+}
+
+void TestMessages::decodeReply_data()
+{
+    // A name as a device sends it, read on a machine with that code page. Beside it the
+    // reply holds a type in GBK, which no reading of the name may drag along.
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("codePage");
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char *tag, const char *name, const char *codePage, const char *expected) {
+        QTest::newRow(tag) << QByteArray(name) << QByteArray(codePage) << QString::fromUtf8(expected);
+    };
+    row("936, GBK valid as two-byte UTF-8", "\xD2\xBB\xC2\xA5", "GBK", "一楼");
+    row("936, GBK valid as UTF-8 in Extension A", "\xE4\xB1\xB9\xE3\xB3\xA1", "GBK", "浔广场");
+    row("936, GBK valid as UTF-8 in a rare block", "\xE4\xB8\xBB\xE1\xB3\xA1", "GBK", "涓会场");
+    row("936, UTF-8 accented", "Caf\xC3\xA9", "GBK", "Café");
+    row("936, UTF-8 sign",
+        "25\xC2\xB0"
+        "C",
+        "GBK", "25°C");
+    row("936, UTF-8 Cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "GBK", "Привет");
+    row("936, UTF-8 Chinese, odd byte count", "\xE5\xB9\xBF\xE6\x92\xAD\xE5\xAE\xA4", "GBK", "广播室");
+    row("936, UTF-8 Chinese, even byte count", "\xE4\xB8\x80\xE6\xA5\xBC", "GBK", "一楼");
+    row("936, cp1252 lead byte before the quote", "Caf\xE9", "GBK", "Caf\uFFFD");
+    row("936, ambiguous: Cyrillic of common pairs", "\xD0\xBA\xD0\xB8\xD0\xBD\xD0\xBE", "GBK", "泻懈薪芯");
+    row("950, UTF-8 accented", "Caf\xC3\xA9", "Big5", "Café");
+    row("950, Big5", "\xA4\xA4\xA4\xE5", "Big5", "中文");
+    row("932, UTF-8 accented", "Caf\xC3\xA9", "Shift_JIS", "Café");
+    row("932, Shift-JIS, trail byte a backslash", "\x95\x5C\x8E\xA6", "Shift_JIS", "表示");
+    row("949, UTF-8 accented", "Caf\xC3\xA9", "EUC-KR", "Café");
+    row("949, UTF-8 Greek", "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1", "EUC-KR", "Ελλάδα");
+    row("1252, UTF-8 accented", "Caf\xC3\xA9", "windows-1252", "Café");
+    row("1252, cp1252 accented", "Caf\xE9", "windows-1252", "Café");
+    row("1252, GBK valid as UTF-8", "\xD2\xBB\xC2\xA5", "windows-1252", "\u04BB\u00A5");
+}
+
+void TestMessages::decodeReply()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, codePage);
+    QFETCH(QString, expected);
+    QTextCodec *codec = QTextCodec::codecForName(codePage);
+    QVERIFY(codec);
+    const QByteArray type = encodeGBK(QStringLiteral("大厅"));
+    const QByteArray datagram = R"({"display_name":")" + name + R"(","user_devtype_name":")" + type + R"("})";
+    const auto decoded = [codec](const QByteArray &bytes) {
+        return QJsonDocument::fromJson(::decodeReply(bytes, codec).toUtf8()).object();
+    };
+    const QJsonObject object = decoded(datagram);
+    QCOMPARE(object.value("display_name").toString(), expected);
+    const QString typeAlone
+        = decoded(R"({"user_devtype_name":")" + type + R"("})").value("user_devtype_name").toString();
+    QCOMPARE(
+        object.value("user_devtype_name").toString(), codePage == "GBK" ? QStringLiteral("大厅") : typeAlone);
 }
 
 void TestMessages::parseSearchResponse_data()
