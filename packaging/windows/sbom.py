@@ -14,19 +14,26 @@ import hashlib
 import json
 import os
 import re
+import subprocess
 import sys
 import time
 from urllib.parse import quote
 
 here = os.path.dirname(os.path.abspath(__file__))
 
-# Licences of the Debian source packages whose binaries ship, as their copyright files state
-# them for the parts that ship (the texts themselves are in the folder's licenses/).
-DEBIAN_LICENCES = {
-    "qtbase-opensource-src": "LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only",
-    "gcc-mingw-w64": "GPL-3.0-or-later WITH GCC-exception-3.1",
-    "mingw-w64": "MIT AND BSD-3-Clause",
+# The parts of each Debian source package that ship, as its machine-readable (DEP-5)
+# copyright file names them: the licence is read from the stanzas that cover them.
+SHIPPED_PARTS = {
+    "qtbase-opensource-src": ["*"],  # the Qt DLLs; the libraries of src/3rdparty are components
+    "mingw-w64": ["mingw-w64-libraries/winpthreads/"],  # libwinpthread-1.dll
 }
+# Source packages whose copyright file is not machine-readable, with the licence it states
+# for the parts that ship (the texts themselves are in the folder's licenses/).
+TYPED_LICENCES = {
+    "gcc-mingw-w64": "GPL-3.0-or-later WITH GCC-exception-3.1",
+}
+DEP5_FORMAT = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
+SPDX_IDS = "/usr/share/nodejs/spdx-license-ids/index.json"
 
 # Where a bundled library states its own version; qt_attribution.json, which can lag behind
 # an update of the code, serves for the others.
@@ -86,6 +93,96 @@ def bundled_libraries(qt_prefix):
         yield name, first["Name"], version, licence_expression([e.get("LicenseId", "") for e in entries])
 
 
+def dep5_paragraphs(path):
+    """The copyright file's paragraphs as dicts, or None when it is not DEP-5."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    if not re.match(r"Format:\s*%s" % re.escape(DEP5_FORMAT.rstrip("/")), text):
+        return None
+    paragraphs = []
+    for block in re.split(r"\n[ \t]*\n", text):
+        fields, key = {}, None
+        for line in block.splitlines():
+            if line[:1] in (" ", "\t") and key:
+                fields[key] += "\n" + line[1:]
+            elif ":" in line:
+                key, _, value = line.partition(":")
+                fields[key] = value.strip()
+        if fields:
+            paragraphs.append(fields)
+    return paragraphs
+
+
+def spdx_name(name, known):
+    """A DEP-5 short name as an SPDX licence (GPL-2+ is GPL-2.0-or-later, expat is MIT)."""
+    m = re.fullmatch(r"(A?GPL|LGPL|GFDL)-(\d)(?:\.(\d))?(\+)?", name)
+    if m:
+        return "%s-%s.%s-%s" % (m[1], m[2], m[3] or "0", "or-later" if m[4] else "only")
+    m = re.fullmatch(r"BSD-(\d)-clause", name, re.I)
+    if m:
+        return "BSD-%s-Clause" % m[1]
+    if name.lower() == "expat":
+        return "MIT"
+    if name in known:
+        return name
+    return "LicenseRef-" + spdx_id(name)
+
+
+def dep5_licence(paragraphs, parts, known, texts):
+    """The licences of the stanzas covering the shipped parts, tests left out, as one expression."""
+    standalone = {p["License"].split("\n")[0]: p["License"] for p in paragraphs
+                  if "License" in p and "Files" not in p}
+    expressions = []
+    for p in paragraphs:
+        patterns = p.get("Files", "").split()
+        if not any(x in parts or any(part != "*" and x.startswith(part) and "/tests" not in x for part in parts)
+                   for x in patterns):
+            continue
+        first, _, body = p["License"].partition("\n")
+        words = re.split(r"\s+(or|and)\s+", first.strip())
+        names = [spdx_name(w, known) if i % 2 == 0 else w.upper() for i, w in enumerate(words)]
+        for word, ref in zip(words[::2], names[::2]):
+            if ref.startswith("LicenseRef-") and ref not in texts:
+                text = body or standalone.get(word, "").partition("\n")[2]
+                texts[ref] = text.replace("\n.\n", "\n\n").strip() or (
+                    "%s, as Debian's copyright file names it" % word)
+        expressions.append(" ".join(names))
+    unique = list(dict.fromkeys(expressions))
+    if not unique:
+        return None
+    return unique[0] if len(unique) == 1 else " AND ".join("(%s)" % e if " " in e else e for e in unique)
+
+
+def copyright_file(source, qt_prefix):
+    """The Debian copyright file of SOURCE: Qt's from its source, the others' as installed."""
+    if source == "qtbase-opensource-src":
+        return os.path.join(qt_prefix, "licenses", "debian-copyright")
+    listing = subprocess.run(["dpkg-query", "-W", "-f", "${source:Package} ${Package}\n"],
+                             capture_output=True, text=True, check=True).stdout
+    for line in sorted(listing.splitlines()):
+        src, _, binary = line.partition(" ")
+        path = "/usr/share/doc/%s/copyright" % binary
+        if src == source and os.path.exists(path):
+            return path
+    return None
+
+
+def debian_licences(sources, qt_prefix, texts):
+    with open(SPDX_IDS, encoding="utf-8") as f:
+        known = set(json.load(f))
+    licences = {}
+    for source in sources:
+        path = copyright_file(source, qt_prefix)
+        paragraphs = dep5_paragraphs(path) if path else None
+        if paragraphs is not None and source in SHIPPED_PARTS:
+            licences[source] = dep5_licence(paragraphs, SHIPPED_PARTS[source], known, texts)
+        else:
+            licences[source] = TYPED_LICENCES.get(source)
+        if not licences[source]:
+            sys.exit("sbom.py: no licence known for the Debian source package %s" % source)
+    return licences
+
+
 def deb_purl(package, version, distro):
     return "pkg:deb/debian/%s@%s?arch=source&distro=%s" % (package, quote(version, safe=""), distro)
 
@@ -132,16 +229,17 @@ def main():
     relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                       "relatedSpdxElement": varnitt}]
     debian_ids = {}
-    for source, source_version in sorted({tuple(o) for o in origins.values() if o}):
-        if source not in DEBIAN_LICENCES:
-            sys.exit("sbom.py: no licence known for the Debian source package %s" % source)
+    extracted = {}
+    sources = sorted({tuple(o) for o in origins.values() if o})
+    licences = debian_licences(sorted({s for s, _ in sources}), qt_prefix, extracted)
+    for source, source_version in sources:
         ident = "SPDXRef-Package-" + spdx_id(source)
         debian_ids[source] = ident
         distro = qt_release if source == "qtbase-opensource-src" else host_release
         packages.append({
             "SPDXID": ident, "name": source, "versionInfo": source_version,
             "supplier": "Organization: Debian", "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
-            "licenseConcluded": DEBIAN_LICENCES[source], "licenseDeclared": DEBIAN_LICENCES[source],
+            "licenseConcluded": licences[source], "licenseDeclared": licences[source],
             "copyrightText": "NOASSERTION",
             "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
                               "referenceLocator": deb_purl(source, source_version, distro)}],
@@ -178,7 +276,7 @@ def main():
         namespace.update(("%s %s\n" % (relative, checksums[1]["checksumValue"])).encode())
         origin = origins.get(relative)
         files.append({"SPDXID": ident, "fileName": "./%s/%s" % (top, relative), "checksums": checksums,
-                      "licenseConcluded": DEBIAN_LICENCES[origin[0]] if origin
+                      "licenseConcluded": licences[origin[0]] if origin
                       else own_licence if relative.endswith(".exe") else "NOASSERTION",
                       "copyrightText": "NOASSERTION"})
         relationships.append({"spdxElementId": varnitt, "relationshipType": "CONTAINS",
@@ -195,14 +293,22 @@ def main():
         "documentNamespace": "https://spdx.org/spdxdocs/varnitt-%s-windows-x64-%s" % (
             quote(version, safe=""), namespace.hexdigest()),
         "creationInfo": {"created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch)),
-                         "creators": ["Tool: varnitt packaging/windows/sbom.py"]},
+                         "creators": ["Tool: varnitt packaging/windows/sbom.py"],
+                         "comment": "Licences of Debian packages are read from their machine-readable "
+                                    "copyright files (%s); the others' (%s) come from a table in sbom.py, "
+                                    "since their copyright files are not machine-readable." % (
+                                        ", ".join(s for s in licences if s not in TYPED_LICENCES) or "none",
+                                        ", ".join(s for s in licences if s in TYPED_LICENCES) or "none")},
         "packages": packages,
         "files": files,
         "relationships": relationships,
     }
     if own_licence.startswith("LicenseRef-"):
-        document["hasExtractedLicensingInfos"] = [{"licenseId": own_licence, "extractedText": own_text,
-                                                   "name": own_licence[len("LicenseRef-"):]}]
+        extracted[own_licence] = own_text
+    if extracted:
+        document["hasExtractedLicensingInfos"] = [{"licenseId": ref, "extractedText": text,
+                                                   "name": ref[len("LicenseRef-"):]}
+                                                  for ref, text in sorted(extracted.items())]
     json.dump(document, sys.stdout, indent=2, ensure_ascii=False)
     sys.stdout.write("\n")
 
