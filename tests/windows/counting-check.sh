@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A run that proves nothing counts as failed, and one that proved its point counts as
 # passed: wine-run.sh --qtest fails a program without a complete test report, with no
-# passed test function, or with a failure, and passes a complete report even if Wine then
-# dies of a signal, running the program once either way; junit-summary.py counts CTest's
+# passed test function, with a failure, or killed by a signal (which it names) even after
+# a complete report, running the program once either way; junit-summary.py counts CTest's
 # reports; .ci/run counts a half that printed no Summary line as one failure.
 # Usage: counting-check.sh WORK_DIR CI_RUN
 #   WORK_DIR  a folder for the stand-in programs, outside /tmp (the sandbox hides /tmp)
@@ -38,7 +38,7 @@ EOF2
 printf '#!/bin/sh\nexit 0\n' >"$work/bin/wineserver"
 chmod +x "$work/bin/wine" "$work/bin/wineserver"
 complete='PASS   : T::initTestCase();PASS   : T::f();PASS   : T::cleanupTestCase();Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms'
-while IFS='|' read -r name report code signal expected; do
+while IFS='|' read -r name report code signal expected said; do
     report=${report//COMPLETE/$complete}
     runs=$work/runs-${name// /-}
     out=$(PATH=$work/bin:$PATH STUB_RUNS=$runs STUB_REPORT=$report STUB_CODE=$code STUB_SIGNAL=$signal \
@@ -48,17 +48,18 @@ while IFS='|' read -r name report code signal expected; do
     got=passes
     [ "$rc" -eq 0 ] || got=fails
     ok=no
-    [ "$got" = "$expected" ] && [ "$(cat "$runs" 2>/dev/null)" = run ] && ok=yes
+    [ "$got" = "$expected" ] && [ "$(cat "$runs" 2>/dev/null)" = run ] && grep -qF -e "$said" <<<"$out" && ok=yes
     result "wine-run.sh --qtest, $name: $got (exit status $rc), program runs: $(wc -l <"$runs" 2>/dev/null)" \
-        "$ok" "expected: $expected, one run; $(tail -n 2 <<<"$out" | tr '\n' ' ')"
+        "$ok" "expected: $expected, one run, saying \"$said\"; $(tail -n 2 <<<"$out" | tr '\n' ' ')"
 done <<'EOF2'
 no report||0||fails
 cut short|PASS   : T::initTestCase();PASS   : T::f()|0||fails
 only init and cleanup passed|PASS   : T::initTestCase();SKIP   : T::f() not here;PASS   : T::cleanupTestCase();Totals: 2 passed, 0 failed, 1 skipped, 0 blacklisted, 1ms|0||fails
 one function passed|COMPLETE|0||passes
-complete, then Wine dies of SIGSEGV|COMPLETE|0|SEGV|passes
-cut short, then Wine dies of SIGSEGV|PASS   : T::initTestCase();PASS   : T::f()|0|SEGV|fails
-a failure, then Wine dies of SIGSEGV|PASS   : T::initTestCase();FAIL!  : T::f() no;PASS   : T::cleanupTestCase();Totals: 2 passed, 1 failed, 0 skipped, 0 blacklisted, 1ms|1|SEGV|fails
+complete, then Wine dies of SIGSEGV|COMPLETE|0|SEGV|fails|signal SIGSEGV (11)
+complete, then Wine dies of SIGABRT|COMPLETE|0|ABRT|fails|signal SIGABRT (6)
+cut short, then Wine dies of SIGSEGV|PASS   : T::initTestCase();PASS   : T::f()|0|SEGV|fails|signal SIGSEGV (11)
+a failure, then Wine dies of SIGSEGV|PASS   : T::initTestCase();FAIL!  : T::f() no;PASS   : T::cleanupTestCase();Totals: 2 passed, 1 failed, 0 skipped, 0 blacklisted, 1ms|1|SEGV|fails|signal SIGSEGV (11)
 complete, then a Windows crash status|COMPLETE|5||fails
 EOF2
 
