@@ -2,16 +2,20 @@
 # A run that proves nothing counts as failed, and one that proved its point counts as
 # passed: wine-run.sh --qtest fails a program without a complete test report, with no
 # passed test function, with a failure, or killed by a signal (which it names) even after
-# a complete report, running the program once either way; junit-summary.py counts CTest's
-# reports; .ci/run counts a half that printed no Summary line as one failure.
-# Usage: counting-check.sh WORK_DIR CI_RUN
-#   WORK_DIR  a folder for the stand-in programs, outside /tmp (the sandbox hides /tmp)
-#   CI_RUN    the project's .ci/run
+# a complete report, running the program once either way; junit-summary.py counts the
+# reports CTest writes for a project with a test of each kind; .ci/run counts a half that
+# printed no Summary line as one failure.
+# Usage: counting-check.sh WORK_DIR CI_RUN CMAKE CTEST
+#   WORK_DIR      a folder for the stand-in programs, outside /tmp (the sandbox hides /tmp)
+#   CI_RUN        the project's .ci/run
+#   CMAKE, CTEST  the cmake and ctest that run the suite
 # Exit: 0 pass, 1 fail, 77 skipped (no namespaces here).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 work=$1
 ci_run=$2
+cmake=$3
+ctest=$4
 rm -rf "$work"
 mkdir -p "$work/bin"
 failures=0
@@ -63,16 +67,57 @@ a failure, then Wine dies of SIGSEGV|PASS   : T::initTestCase();FAIL!  : T::f() 
 complete, then a Windows crash status|COMPLETE|5||fails
 EOF2
 
-# junit-summary.py over CTest-like reports: one test each of passed, failed, skipped; and
-# a report that cannot be read.
-cat >"$work/junit.xml" <<'EOF2'
-<testsuite><testcase name="a" status="run"/><testcase name="b" status="fail"><failure message="x"/></testcase>
-<testcase name="c" status="notrun"><skipped message="77"/></testcase></testsuite>
-EOF2
-counts=$("$here/../junit-summary.py" "$work/junit.xml" "$work/missing.xml" 2>/dev/null)
+# junit-summary.py over the reports CTest writes for a project with a test of each kind. A
+# row runs the tests its pattern picks (a fixture's setup comes along); without a pattern
+# there is no report to read. Last, all of the rows' reports at once.
+mkdir "$work/ctest"
+cat >"$work/ctest/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.16)
+project(counting NONE)
+enable_testing()
+add_test(NAME passes COMMAND sh -c "exit 0")
+add_test(NAME fails COMMAND sh -c "exit 1")
+add_test(NAME skips-by-exit-code COMMAND sh -c "exit 77")
+add_test(NAME skips-by-output COMMAND sh -c "echo not here")
+add_test(NAME disabled COMMAND sh -c "exit 1")
+add_test(NAME fixture-setup COMMAND sh -c "exit 1")
+add_test(NAME needs-fixture COMMAND sh -c "exit 0")
+add_test(NAME missing-program COMMAND ${CMAKE_CURRENT_BINARY_DIR}/never-built)
+set_tests_properties(skips-by-exit-code PROPERTIES SKIP_RETURN_CODE 77)
+set_tests_properties(skips-by-output PROPERTIES SKIP_REGULAR_EXPRESSION "not here")
+set_tests_properties(disabled PROPERTIES DISABLED TRUE)
+set_tests_properties(fixture-setup PROPERTIES FIXTURES_SETUP f)
+set_tests_properties(needs-fixture PROPERTIES FIXTURES_REQUIRED f)
+EOF
+"$cmake" -S "$work/ctest" -B "$work/ctest/build" >"$work/ctest/cmake.log" 2>&1 ||
+    result "configuring the CTest project" no "$(tail -n 3 "$work/ctest/cmake.log")"
+reports=()
+sum=(0 0 0)
+while IFS='|' read -r name tests expected; do
+    report=$work/ctest/report-${#reports[@]}.xml
+    reports+=("$report")
+    [ -z "$tests" ] || (cd "$work/ctest/build" && "$ctest" -R "$tests" --output-junit "$report" >/dev/null 2>&1)
+    counts=$("$here/../junit-summary.py" "$report" 2>/dev/null)
+    ok=no
+    [ "$counts" = "$expected" ] && ok=yes
+    result "junit-summary.py, $name: \"$counts\"" "$ok" "expected \"$expected\""
+    read -r p f s <<<"$expected"
+    sum=($((sum[0] + p)) $((sum[1] + f)) $((sum[2] + s)))
+done <<'EOF'
+passed|^passes$|1 0 0
+failed|^fails$|0 1 0
+skipped by its exit code|^skips-by-exit-code$|0 0 1
+skipped by its output|^skips-by-output$|0 0 1
+disabled|^disabled$|0 0 1
+its fixture's setup failed|^needs-fixture$|0 2 0
+its program is missing|^missing-program$|0 1 0
+a report with no test|^none$|0 1 0
+a report that cannot be read||0 1 0
+EOF
+counts=$("$here/../junit-summary.py" "${reports[@]}" 2>/dev/null)
 ok=no
-[ "$counts" = "1 2 1" ] && ok=yes
-result "junit-summary.py: \"$counts\"" "$ok" "expected \"1 2 1\""
+[ "$counts" = "${sum[*]}" ] && ok=yes
+result "junit-summary.py, all of those reports: \"$counts\"" "$ok" "expected \"${sum[*]}\""
 
 # .ci/run against a stand-in varnitt.sh: each half prints the given line (or nothing) and
 # exits with the given status; the last two columns are .ci/run's last line and whether
