@@ -174,17 +174,31 @@ pkcs12_vars="VARNITT_SIGN_PKCS12=$work/signer.p12 VARNITT_SIGN_PASSWORD_FILE=$wo
 token_vars="VARNITT_SIGN_PKCS11_MODULE=$module VARNITT_SIGN_PKCS11_KEY=$key"
 token_vars="$token_vars VARNITT_SIGN_PKCS11_CERT=$work/token-chain.pem VARNITT_SIGN_PIN_FILE=$work/pin"
 # One assignment a word; the last two: the token without its PIN, and both ways at once.
+# Each is refused for what it is: sign.sh says what is missing or doubled, and
+# make-installer.sh stops at that, before it writes anything. A refusal for another
+# reason (a file, a tool or the deployed folder missing) proves nothing here.
+refusal='^sign\.sh: (VARNITT_SIGN_[A-Z0-9_]+ is not set, but [A-Z0-9_ ]+ is|both a \.p12 file \(.*\) and a token \(.*\) are configured; keep one)$'
 for half in VARNITT_SIGN_PKCS12="$work/signer.p12" VARNITT_SIGN_PASSWORD_FILE="$work/password" \
     "${token_vars% *}" "$pkcs12_vars $token_vars"; do
     # shellcheck disable=SC2001
     names=$(sed 's/=[^ ]*//g' <<<"$half")
+    rm -f "$work/half.exe"
     # shellcheck disable=SC2086
-    if env $half "$packaging/sign.sh" --enabled >/dev/null 2>&1 ||
-        env $half "$packaging/make-installer.sh" "$work/$name" "$version" "$packaging/varnitt.ico" \
-            "$work/half.exe" >/dev/null 2>&1; then
-        fail "only $names set: sign.sh and make-installer.sh refuse"
+    env $half "$packaging/sign.sh" --enabled >/dev/null 2>"$work/half-sign.log"
+    sign_rc=$?
+    # shellcheck disable=SC2086
+    env $half "$packaging/make-installer.sh" "$work/$name" "$version" "$packaging/varnitt.ico" \
+        "$work/half.exe" >/dev/null 2>"$work/half-installer.log"
+    installer_rc=$?
+    reason=$(cat "$work/half-sign.log")
+    if [ "$sign_rc" -ne 0 ] && [[ $reason =~ $refusal ]] && [ "$installer_rc" -ne 0 ] &&
+        grep -qxF -e "$reason" "$work/half-installer.log" &&
+        [ "$(tail -n 1 "$work/half-installer.log")" = "make-installer.sh: signing is configured wrongly" ] &&
+        [ ! -e "$work/half.exe" ]; then
+        pass "only $names set: sign.sh and make-installer.sh refuse (${reason#sign.sh: })"
     else
-        pass "only $names set: sign.sh and make-installer.sh refuse"
+        fail "only $names set: sign.sh and make-installer.sh refuse, for that (exit codes $sign_rc, $installer_rc)"
+        sed 's/^/    | /' "$work/half-sign.log" "$work/half-installer.log" | tail -n 10
     fi
 done
 
