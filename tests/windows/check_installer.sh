@@ -64,7 +64,6 @@ cat >"$work/standin.c" <<'EOF'
 #include <string.h>
 int main(int argc, char **argv)
 {
-    /* "hold-shared" shares what the C library's fopen shares: reading and writing. */
     if (argc == 3 && (!strcmp(argv[1], "hold") || !strcmp(argv[1], "hold-shared"))) {
         DWORD share = argv[1][4] ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
         if (CreateFileA(argv[2], GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL) == INVALID_HANDLE_VALUE)
@@ -376,8 +375,7 @@ if [ -f "$old_setup" ]; then
     cp "$work/devlist.json" "$old_unix/devlist.json"
     cp "$old_unix/uninstall.exe" "$work/old-uninstall.exe"
 
-    # A program holds the file only the older version has, sharing it as fopen does: the
-    # upgrade must stop before the older uninstaller, which would leave it there, runs.
+    # Held as fopen holds it (sharing reading and writing), a file the new version lacks stops the upgrade.
     if hold hold-shared "$old_dir\\retired\\notes.txt"; then
         snapshot "$old_unix" >"$work/before-held.txt"
         timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/held-old-steps.log")" </dev/null >/dev/null 2>&1
@@ -385,8 +383,7 @@ if [ -f "$old_setup" ]; then
         check "silent upgrade while a file only $old_version has is held exits non-zero (got $code)" test "$code" != 0
         check "its log names retired\\notes.txt" grep -qsF "$old_dir\\retired\\notes.txt is in use" "$work/held-old-steps.log" ||
             show_log "$work/held-old-steps.log"
-        check "it changes nothing, $old_version's files and registry entries included" \
-            cmp -s "$work/before-held.txt" <(snapshot "$old_unix")
+        check "it changes nothing, $old_version's files and registry entries included" cmp -s "$work/before-held.txt" <(snapshot "$old_unix")
     fi
     release
 
