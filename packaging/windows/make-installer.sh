@@ -61,6 +61,8 @@ done
     echo 'SetOutPath "$INSTDIR"'
 } >"$gen/install.nsh"
 
+# Where this version's files go; those of an installed version, whatever they are, the
+# installer finds in its folder as it runs.
 for f in "${files[@]}"; do echo "!insertmacro IF_IN_USE \"\$2\\${f//\//\\}\""; done >"$gen/in-use.nsh"
 
 {

@@ -118,43 +118,102 @@ FunctionEnd
 !insertmacro WAIT_UNTIL_CLOSED ""
 !insertmacro WAIT_UNTIL_CLOSED "un."
 
-; Sets $1 to the first file of this version that is already in the folder $2 and cannot
-; be opened for writing (another program holds it: a Varnitt from before the running
-; check, a scanner), or to "" when there is none. Uses $0.
-!macro IF_IN_USE FILE
+; Sets $1 to the file $0 when $1 is "" and $0 exists but cannot be opened to be written and
+; deleted: another program holds it without sharing that (a Varnitt from before the running
+; check, a scanner, or a program that opened it with the C library's fopen, which never
+; shares deleting). The uninstaller would leave such a file where it is, and the installer
+; would stop halfway. Uses $4.
+Function CheckInUse
     ${If} $1 == ""
-    ${AndIf} ${FileExists} "${FILE}"
-        ClearErrors
-        FileOpen $0 "${FILE}" a
-        ${If} ${Errors}
-            StrCpy $1 "${FILE}"
+    ${AndIf} ${FileExists} $0
+        ; GENERIC_WRITE | DELETE, sharing all of it, OPEN_EXISTING.
+        System::Call 'kernel32::CreateFileW(w r0, i 0x40010000, i 7, p 0, i 3, i 0, p 0) p.r4'
+        ${If} $4 P= -1
+            StrCpy $1 $0
         ${Else}
-            FileClose $0
+            System::Call 'kernel32::CloseHandle(p r4)'
         ${EndIf}
     ${EndIf}
+FunctionEnd
+!macro IF_IN_USE FILE
+    StrCpy $0 "${FILE}"
+    Call CheckInUse
 !macroend
+
+; Sets $1 to the first file of this version that is already in the folder $2 and in use,
+; or to "" when there is none. Uses $0 and $4.
 Function FirstFileInUse
     StrCpy $1 ""
     !include "${GENDIR}/in-use.nsh"
 FunctionEnd
 
-; Waits until every file can be replaced, here and where an installed version is (which
-; its uninstaller empties first), before anything changes: interactively the user closes
-; what holds it and chooses Retry; Cancel, or a silent run, ends with EXIT_ABORTED.
+; A longer path, with "\*.*" added, may be cut to fit an NSIS variable.
+!define /math LONGEST_PATH ${NSIS_MAX_STRLEN} - 5
+; Sets $1 to the first file in use anywhere under the folder $2 (its devlist.json aside,
+; which no uninstaller deletes), or to "" when there is none. The installed version may be
+; older or newer than this one, and its uninstaller deletes whatever its own list holds:
+; the folder holds all of that, so the walk covers any version. A path too long to hold
+; counts as in use. Uses $0 and $4 to $7, and the stack for the folders still to walk.
+Function FirstFileInUseUnder
+    StrCpy $1 ""
+    ; No path is empty: "" marks the end of this walk's folders on the stack.
+    Push ""
+    Push $2
+    ${Do}
+        Pop $5
+        ${If} $5 == ""
+            ${Break}
+        ${EndIf}
+        ; Once a file is found, the rest of the stack is only emptied.
+        ${If} $1 == ""
+            FindFirst $6 $7 "$5\*"
+            ${DoWhile} $7 != ""
+                StrCpy $0 "$5\$7"
+                StrLen $4 $0
+                ${If} $7 == "."
+                ${OrIf} $7 == ".."
+                ${OrIf} $0 == "$2\devlist.json"
+                    ; not a file of the installed version
+                ${ElseIf} $4 > ${LONGEST_PATH}
+                    StrCpy $1 $0
+                    ${Break}
+                ${ElseIf} ${FileExists} "$0\*.*"
+                    Push $0
+                ${Else}
+                    Call CheckInUse
+                    ${If} $1 != ""
+                        ${Break}
+                    ${EndIf}
+                ${EndIf}
+                FindNext $6 $7
+            ${Loop}
+            FindClose $6
+        ${EndIf}
+    ${Loop}
+FunctionEnd
+
+; Waits until every file can be replaced here, and every file of an installed version can
+; be deleted by its uninstaller (which RemoveInstalled runs), before anything changes:
+; interactively the user closes what holds it and chooses Retry; Cancel, or a silent run,
+; ends with EXIT_ABORTED.
 Function WaitUntilReplaceable
     Push $0
     Push $1
     Push $2
     Push $3
+    Push $4
+    Push $5
+    Push $6
+    Push $7
     ReadRegStr $3 HKLM "${UNINST_KEY}" "InstallLocation"
     ${Do}
         StrCpy $2 $INSTDIR
         Call FirstFileInUse
         ${If} $1 == ""
         ${AndIf} $3 != ""
-        ${AndIf} $3 != $INSTDIR
+        ${AndIf} ${FileExists} "$3\uninstall.exe"
             StrCpy $2 $3
-            Call FirstFileInUse
+            Call FirstFileInUseUnder
         ${EndIf}
         ${If} $1 == ""
             ${Break}
@@ -166,6 +225,10 @@ Function WaitUntilReplaceable
             Quit
         ${EndIf}
     ${Loop}
+    Pop $7
+    Pop $6
+    Pop $5
+    Pop $4
     Pop $3
     Pop $2
     Pop $1

@@ -5,7 +5,7 @@
 # writable devlist.json there), install and uninstall refused while Varnitt runs,
 # a silent uninstall, an upgrade over an older version (built here from DEPLOYDIR
 # with one more file) installed in another folder, and an upgrade refused while another
-# program holds a file.
+# program holds a file, of the new version or one that only the older version has.
 # It runs in an empty network namespace, inside the Wine environment that
 # tests/windows/wine-run.sh prepares there (a fresh prefix, its own display and home,
 # and its own mount namespace, where the install folder is made read-only).
@@ -64,8 +64,9 @@ cat >"$work/standin.c" <<'EOF'
 #include <string.h>
 int main(int argc, char **argv)
 {
-    if (argc == 3 && !strcmp(argv[1], "hold")) {
-        if (CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL) == INVALID_HANDLE_VALUE)
+    if (argc == 3 && (!strcmp(argv[1], "hold") || !strcmp(argv[1], "hold-shared"))) {
+        DWORD share = argv[1][4] ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+        if (CreateFileA(argv[2], GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL) == INVALID_HANDLE_VALUE)
             return printf("cannot open %s\n", argv[2]), 1;
         printf("holding\n");
         fflush(stdout);
@@ -93,6 +94,14 @@ int main(int argc, char **argv)
 EOF
 standin=$work/standin.exe
 x86_64-w64-mingw32-gcc -O -o "$standin" "$work/standin.c" -ladvapi32 2>&1 || fail "building the stand-in program"
+# hold MODE FILE: the stand-in holds the Windows path FILE until release; fails if it cannot.
+hold() {
+    wine "$standin" "$1" "$2" </dev/null >"$work/hold.log" 2>&1 &
+    holder=$!
+    for _ in $(seq 300); do grep -qs holding "$work/hold.log" && break; kill -0 "$holder" 2>/dev/null || break; sleep 0.2; done
+    grep -qs holding "$work/hold.log" || { fail "the stand-in holds $2 ($(tail -n 1 "$work/hold.log"))"; return 1; }
+}
+release() { kill "$holder" 2>/dev/null; wait "$holder"; wine_settle; }
 
 # The older version: the same folder plus one file in a folder of its own.
 old_version=0.9
@@ -366,6 +375,18 @@ if [ -f "$old_setup" ]; then
     cp "$work/devlist.json" "$old_unix/devlist.json"
     cp "$old_unix/uninstall.exe" "$work/old-uninstall.exe"
 
+    # Held as fopen holds it (sharing reading and writing), a file the new version lacks stops the upgrade.
+    if hold hold-shared "$old_dir\\retired\\notes.txt"; then
+        snapshot "$old_unix" >"$work/before-held.txt"
+        timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/held-old-steps.log")" </dev/null >/dev/null 2>&1
+        code=$?
+        check "silent upgrade while a file only $old_version has is held exits non-zero (got $code)" test "$code" != 0
+        check "its log names retired\\notes.txt" grep -qsF "$old_dir\\retired\\notes.txt is in use" "$work/held-old-steps.log" ||
+            show_log "$work/held-old-steps.log"
+        check "it changes nothing, $old_version's files and registry entries included" cmp -s "$work/before-held.txt" <(snapshot "$old_unix")
+    fi
+    release
+
     timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/upgrade-steps.log")" </dev/null >"$work/upgrade.log" 2>&1
     code=$?
     wine_settle
@@ -387,10 +408,7 @@ if [ -f "$old_setup" ]; then
 
     # Another program holds varnitt.exe open (an old Varnitt without the mutex, say): the
     # upgrade must not skip it and report success.
-    wine "$standin" hold "$old_dir\\varnitt.exe" </dev/null >"$work/hold.log" 2>&1 &
-    holder=$!
-    for _ in $(seq 300); do grep -qs holding "$work/hold.log" && break; kill -0 "$holder" 2>/dev/null || break; sleep 0.2; done
-    if grep -qs holding "$work/hold.log"; then
+    if hold hold "$old_dir\\varnitt.exe"; then
         snapshot "$old_unix" >"$work/before-held.txt"
         timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/held-steps.log")" </dev/null >"$work/held.log" 2>&1
         code=$?
@@ -398,12 +416,8 @@ if [ -f "$old_setup" ]; then
         check "its log names the file" grep -qsF "$old_dir\\varnitt.exe is in use" "$work/held-steps.log" ||
             show_log "$work/held-steps.log"
         check "it changes nothing" cmp -s "$work/before-held.txt" <(snapshot "$old_unix")
-    else
-        fail "the stand-in holds varnitt.exe ($(tail -n 1 "$work/hold.log"))"
     fi
-    kill "$holder" 2>/dev/null
-    wait "$holder"
-    wine_settle
+    release
 else
     fail "upgrade: no older installer"
 fi
