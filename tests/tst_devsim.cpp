@@ -3,6 +3,7 @@
 #include "netns/testnetworkguard.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonArray>
@@ -247,6 +248,21 @@ bool runsWithArgument(const QByteArray &argument)
     return false;
 }
 
+// What the control server keeps for its clients in its folder of the sandbox's /tmp; -1
+// when there is not exactly one such folder.
+int controlServerFiles()
+{
+    const QStringList folders = QDir::temp().entryList({ "varnitt-devsim-control-*" }, QDir::Dirs);
+    if (folders.size() != 1)
+        return -1;
+    QDirIterator entries(QDir::temp().filePath(folders.first()), QDir::AllEntries | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    int count = 0;
+    for (; entries.hasNext(); entries.next())
+        ++count;
+    return count;
+}
+
 } // namespace
 
 class tst_DevSim : public QObject {
@@ -302,6 +318,8 @@ void tst_DevSim::commandLine_data()
         << QStringList { "--devices", "/nonexistent/devices.json", "--interface", "lo" } << 1 << QByteArray();
     QTest::newRow("no --interface") << QStringList { "--count", "1" } << 2 << QByteArray();
     QTest::newRow("unknown interface") << QStringList { "--interface", "nosuchif0" } << 1 << QByteArray();
+    QTest::newRow("no control mode") << QStringList { "--control", "65177", "--interface", "lo" } << 2
+                                     << QByteArray();
 }
 
 void tst_DevSim::commandLine()
@@ -706,7 +724,6 @@ void tst_DevSim::devicesFromFile()
     QCOMPARE(received.value("0a:00:00:00:00:02"), expectedBare);
 }
 
-
 void tst_DevSim::controlRequests_data()
 {
     // Each request line, and the event it must bring.
@@ -722,13 +739,29 @@ void tst_DevSim::controlRequests_data()
     QTest::newRow("file not text") << QByteArrayList { R"({"arguments":["--devices",{"file":7}]})" }
                                    << QStringList { "error:an argument is neither text nor a file" };
     QTest::newRow("options the simulator refuses")
-        << QByteArrayList { R"({"arguments":["--bogus"]})" } << QStringList { "exit:2" };
+        << QByteArrayList { R"({"arguments":["--drop-percent","101"]})" } << QStringList { "exit:2" };
     QTest::newRow("stop after the simulator ended")
-        << QByteArrayList { R"({"arguments":["--bogus"]})", R"({"stop":true})" }
+        << QByteArrayList { R"({"arguments":["--drop-percent","101"]})", R"({"stop":true})" }
         << QStringList { "exit:2", "error:no simulator runs on this connection" };
+    QTest::newRow("a path for a file option")
+        << QByteArrayList { R"({"arguments":["--raw-reply","/etc/passwd","--interface","vnt-lan"]})" }
+        << QStringList { "error:--raw-reply takes a file's contents" };
+    QTest::newRow("a path for a file option after =")
+        << QByteArrayList { R"({"arguments":["--devices=/etc/passwd","--interface","vnt-lan"]})" }
+        << QStringList { "error:--devices takes a file's contents" };
+    QTest::newRow("an option the server does not know")
+        << QByteArrayList { R"({"arguments":["--bogus","--interface","vnt-lan"]})" }
+        << QStringList { "error:not an option a client may give: --bogus" };
+    QTest::newRow("the server's own record")
+        << QByteArrayList { R"({"arguments":["--record","/tmp/x","--interface","vnt-lan"]})" }
+        << QStringList { "error:not an option a client may give: --record" };
     QTest::newRow("a second simulator on one connection")
         << QByteArrayList { idle, idle } << QStringList { "ready:", "error:one simulator per connection" };
-    QTest::newRow("stop") << QByteArrayList { idle, R"({"stop":true})" } << QStringList { "ready:", "exit:0" };
+    QTest::newRow("stop") << QByteArrayList { idle, R"({"stop":true})" }
+                          << QStringList { "ready:", "exit:0" };
+    QTest::newRow("stop with a device file") << QByteArrayList {
+        R"({"arguments":["--raw-reply",{"file":"e30="},"--interface","vnt-lan"]})", R"({"stop":true})"
+    } << QStringList { "ready:", "exit:0" };
 }
 
 void tst_DevSim::controlRequests()
@@ -747,6 +780,8 @@ void tst_DevSim::controlRequests()
     DevSimProcess simulator;
     QVERIFY2(simulator.start({ "--count", "0" }), qPrintable(simulator.errorString()));
     QVERIFY(simulator.stop());
+    // Nor does it keep a file of a simulator that ended.
+    QTRY_COMPARE_WITH_TIMEOUT(controlServerFiles(), 0, 10000);
 }
 
 void tst_DevSim::controlClientGone()
@@ -754,11 +789,14 @@ void tst_DevSim::controlClientGone()
     // The seed marks this simulator's process among the sandbox's.
     ControlClient client;
     QVERIFY(client.connected());
-    client.send(R"({"arguments":["--count","1","--seed","31337","--interface","vnt-lan"]})");
+    client.send(
+        R"({"arguments":["--count","1","--seed","31337","--raw-reply",{"file":"e30="},"--interface","vnt-lan"]})");
     QCOMPARE(client.nextEvent(), QStringLiteral("ready:"));
-    QVERIFY(runsWithArgument("31337"));
+    QVERIFY(runsWithArgument("--seed=31337"));
+    QVERIFY(controlServerFiles() > 0);
     client.abort();
-    QTRY_VERIFY_WITH_TIMEOUT(!runsWithArgument("31337"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!runsWithArgument("--seed=31337"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(controlServerFiles(), 0, 10000);
 }
 
 QTEST_GUILESS_MAIN(tst_DevSim)

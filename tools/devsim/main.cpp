@@ -1,4 +1,3 @@
-#include "controlserver.h"
 #include "devicesimulator.h"
 #include "simulatoroptions.h"
 
@@ -33,19 +32,6 @@ bool watchTerminationSignals()
     return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
-int serveControl(const SimulatorOptions &options, QCoreApplication &app)
-{
-    ControlServer server;
-    QString error;
-    if (!server.start(options.interfaces.constFirst(), options.controlPort, &error)) {
-        std::fprintf(stderr, "varnitt-devsim: %s\n", qPrintable(error));
-        return 1;
-    }
-    std::fputs("ready\n", stdout);
-    std::fflush(stdout);
-    return app.exec();
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -73,8 +59,6 @@ int main(int argc, char *argv[])
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
-    if (options.controlPort > 0)
-        return serveControl(options, app);
     DeviceSimulator simulator(options);
     QString error;
     if (!simulator.start(&error)) {

@@ -115,11 +115,7 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
         QStringLiteral("ignore-config"), QStringLiteral("Neither apply nor answer config_net requests."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Log requests and replies to stderr."));
-    const QCommandLineOption controlOption(QStringLiteral("control"),
-        QStringLiteral("Be no device: start simulators on request of test programs that connect to "
-                       "this TCP port on the address of the one --interface."),
-        QStringLiteral("port"));
-    parser.addOptions({ help, controlOption, interfaceOption, devicesOption, countOption, dropOption, duplicateOption,
+    parser.addOptions({ help, interfaceOption, devicesOption, countOption, dropOption, duplicateOption,
         malformedOption, incompleteOption, missingOption, firstAnswerOption, replyDelayOption, rawReplyOption,
         nulTerminateOption, nulJunkOption, recordOption, codecOption, seedOption, ignoreConfigOption,
         verboseOption });
@@ -142,14 +138,6 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
         *message = QStringLiteral("needs --interface NAME; run it only on a test network");
         return Outcome::ExitError;
     }
-    int controlPort = 0;
-    if (!readValue(parser, controlOption, 1, 65535, &controlPort, message))
-        return Outcome::ExitError;
-    if (controlPort > 0 && options->interfaces.size() != 1) {
-        *message = QStringLiteral("--control needs exactly one --interface");
-        return Outcome::ExitError;
-    }
-    options->controlPort = static_cast<quint16>(controlPort);
     options->devicesFile = parser.value(devicesOption);
     options->duplicate = parser.isSet(duplicateOption);
     options->malformed = parser.isSet(malformedOption);

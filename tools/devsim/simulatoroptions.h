@@ -27,8 +27,6 @@ struct SimulatorOptions {
     quint32 seed = 0;
     bool ignoreConfig = false;
     bool verbose = false;
-    // Serve simulators on request (ControlServer) instead of being one.
-    quint16 controlPort = 0;
 
     // Fills the options from arguments; on ExitOk/ExitError, message is what to print.
     static Outcome parse(const QStringList &arguments, SimulatorOptions *options, QString *message);
