@@ -140,7 +140,7 @@ bool readBool(const QString &text, bool *value)
 
 QString macKey(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^[0-9A-Fa-f]{2}([:-][0-9A-Fa-f]{2}){5}$"));
+    static const QRegularExpression form(QStringLiteral("\\A[0-9A-Fa-f]{2}([:-][0-9A-Fa-f]{2}){5}\\z"));
     if (!form.match(text).hasMatch())
         return QString();
     QString key = text.toUpper();
@@ -153,7 +153,7 @@ bool parseQuad(const QString &text, quint32 *value)
 {
     // Leading zeros read as octal in some tools: refused rather than guessed.
     static const QRegularExpression form(QStringLiteral(
-        "^(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})$"));
+        "\\A(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\z"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
         return false;
@@ -252,7 +252,9 @@ QList<PlanStep> check(const QList<PlanRow> &rows, const QList<SiteDevice> &found
             macLine.insert(key, n);
             plannedMacs.insert(key);
         }
-        const int index = key.isEmpty() ? -1 : foundByMac.value(key, -1);
+        // A second row for one device changes nothing of it.
+        const bool duplicate = !key.isEmpty() && macLine.value(key) != n;
+        const int index = key.isEmpty() || duplicate ? -1 : foundByMac.value(key, -1);
         step.found = index >= 0;
         if (step.found) {
             step.current = found.at(index);
@@ -293,10 +295,12 @@ QList<PlanStep> check(const QList<PlanRow> &rows, const QList<SiteDevice> &found
 
         // Static addressing: the address must be one this row gives or the device already
         // holds as its own, not one a DHCP server lent it.
+        // A device that was not found is static only when the row says so or gives an address.
+        const bool isStatic = !dhcp && (step.found || !row.dhcp.isEmpty() || !row.ip.isEmpty());
         const bool keepsLeasedAddress = step.found && step.current.dhcp && row.ip.isEmpty();
-        if (!dhcp && (step.target.ip.isEmpty() || keepsLeasedAddress)) {
+        if (isStatic && (step.target.ip.isEmpty() || keepsLeasedAddress)) {
             *problems << at(n, QStringLiteral("static addressing but no address"));
-        } else if (!dhcp && wellFormed) {
+        } else if (isStatic && wellFormed) {
             quint32 ip = 0, mask = 0, gateway = 0;
             const bool haveIp = parseQuad(step.target.ip, &ip);
             const bool haveMask = parseQuad(step.target.mask, &mask);
