@@ -12,7 +12,7 @@ class QUdpSocket;
 
 // One config_net request every this many ms. Every device on the segment hears every
 // request (they all go to the group), so this is the rate each device must read.
-constexpr int configPaceMs = 10;
+constexpr int configPaceMs = 5;
 // A device that has not answered its request by then gets it again, twice at most.
 constexpr int configReplyTimeoutMs = 2000;
 constexpr int configResends = 2;
