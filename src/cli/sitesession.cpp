@@ -39,7 +39,7 @@ void SiteSession::handle(const QString &text)
             return;
         m_seen.insert(device.macAddr);
         m_found << SiteDevice::from(device);
-        m_searchCount = 0;
+        discovery::searchFoundNewDevice(&m_searchCount);
         break;
     }
     case discovery::ReplyKind::ConfigNet: {

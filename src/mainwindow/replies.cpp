@@ -4,6 +4,7 @@
 #include "audiodevice.h"
 #include "discoverymessages.h"
 #include "encoding.h"
+#include "searchcycle.h"
 
 #include <QDebug>
 #include <QJsonObject>
@@ -22,7 +23,7 @@ void MainWindow::parseResponse(const QString &text)
         if (listedMacs.contains(device.macAddr))
             return;
         addDeviceRow(device);
-        searchCount = 0;
+        discovery::searchFoundNewDevice(&searchCount);
         break;
     }
     case discovery::ReplyKind::ConfigNet:

@@ -17,4 +17,10 @@ inline bool searchTickRepeats(int *count)
     return true;
 }
 
+// A reply from a device the cycle has not seen: the cycle runs on.
+inline void searchFoundNewDevice(int *count)
+{
+    *count = 0;
+}
+
 } // namespace discovery
