@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "audiodevice.h"
+#include "searchcycle.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,7 +25,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     searchCount = 0;
 
     searchTimer = new QTimer(this);
-    searchTimer->setInterval(500);
+    searchTimer->setInterval(discovery::searchTickMs);
     searchTimer->setSingleShot(false);
     // A coarse timer may fire 5% early; requests should leave 500 ms apart.
     searchTimer->setTimerType(Qt::PreciseTimer);

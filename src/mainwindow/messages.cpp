@@ -1,114 +1,23 @@
 #include "mainwindow.h"
 
-#include "audiodevice.h"
-#include "jsonint.h"
-#include "networkconfig.h"
-
-#include <QCoreApplication>
-#include <QDebug>
-#include <QJsonDocument>
-#include <QJsonObject>
-
-namespace {
-
-QString jsonText(const QJsonValue &value)
-{
-    return value.isString() ? value.toString() : QString();
-}
-
-bool jsonBool(const QJsonValue &value)
-{
-    return value.isBool() && value.toBool();
-}
-
-} // namespace
+#include "discoverymessages.h"
 
 QByteArray MainWindow::searchRequestBytes()
 {
-    QJsonObject request;
-    request.insert(QLatin1String("command"), QLatin1String("search"));
-    request.insert(QLatin1String("request"), true);
-    request.insert(QLatin1String("multicast"), true);
-    request.insert(QLatin1String("delay_max"), 500);
-    return QJsonDocument(request).toJson(QJsonDocument::Indented);
+    return discovery::searchRequestBytes();
 }
 
 QByteArray MainWindow::configNetRequestBytes(const NetworkConfig &config)
 {
-    QJsonObject request;
-    request.insert(QLatin1String("command"), QLatin1String("config_net"));
-    request.insert(QLatin1String("request"), true);
-    request.insert(QLatin1String("multicast"), true);
-    request.insert(QLatin1String("dhcp"), config.dhcp);
-    request.insert(QLatin1String("ipaddr"), config.ipAddr);
-    request.insert(QLatin1String("subnet_mask"), config.subnetMask);
-    request.insert(QLatin1String("gateway"), config.gateway);
-    request.insert(QLatin1String("macaddr"), config.macAddr);
-    request.insert(QLatin1String("http_port"), config.httpPort);
-    return QJsonDocument(request).toJson(QJsonDocument::Indented);
+    return discovery::configNetRequestBytes(config);
 }
 
 QString MainWindow::deviceStatusText(int status)
 {
-    static const char *const texts[] = {
-        QT_TRANSLATE_NOOP("MainWindow", "idle"),
-        QT_TRANSLATE_NOOP("MainWindow", "rtp playing"),
-        QT_TRANSLATE_NOOP("MainWindow", "calling"),
-        QT_TRANSLATE_NOOP("MainWindow", "calling"),
-        QT_TRANSLATE_NOOP("MainWindow", "calling"),
-        QT_TRANSLATE_NOOP("MainWindow", "paging"),
-        QT_TRANSLATE_NOOP("MainWindow", "file playing"),
-    };
-    // Codes beyond the known seven show as the number the device sent.
-    if (status < 0 || status >= int(std::size(texts)))
-        return QString::number(status);
-    return QCoreApplication::translate("MainWindow", texts[status]);
+    return discovery::deviceStatusText(status);
 }
 
 int MainWindow::parseSearchResponse(const QJsonObject &object, AudioDevice *device)
 {
-    qDebug() << "parseSearchResponse";
-
-    using Store = void (*)(AudioDevice *, const QJsonValue &);
-    struct Field {
-        const char *key;
-        int missingCode;
-        Store store;
-    };
-    // The reply's members in the order they are examined; the first one missing decides the result.
-    static const Field fieldsAfterType[] = {
-        { "dev_status", -3, [](AudioDevice *d, const QJsonValue &v) { d->status = jsonWholeInt(v); } },
-        { "dhcp", -4, [](AudioDevice *d, const QJsonValue &v) { d->dhcp = jsonBool(v); } },
-        { "ipaddr", -5, [](AudioDevice *d, const QJsonValue &v) { d->ipAddr = jsonText(v); } },
-        { "subnet_mask", -6, [](AudioDevice *d, const QJsonValue &v) { d->subnetMask = jsonText(v); } },
-        { "gateway", -7, [](AudioDevice *d, const QJsonValue &v) { d->gateway = jsonText(v); } },
-        { "macaddr", -8, [](AudioDevice *d, const QJsonValue &v) { d->macAddr = jsonText(v); } },
-        { "http_Port", -9, [](AudioDevice *d, const QJsonValue &v) { d->httpPort = jsonWholeInt(v); } },
-        { "user_account", -10, [](AudioDevice *d, const QJsonValue &v) { d->sipAccount = jsonText(v); } },
-        { "display_name", -11, [](AudioDevice *d, const QJsonValue &v) { d->displayName = jsonText(v); } },
-        { "sip_port", -12, [](AudioDevice *d, const QJsonValue &v) { d->sipPort = jsonWholeInt(v); } },
-    };
-
-    const auto vendorType = object.constFind(QLatin1String("vendor_devtype_name"));
-    if (vendorType == object.constEnd())
-        return -1;
-    device->vendorTypeName = jsonText(vendorType.value());
-
-    // Either type name will do; the user's wins over the installer's.
-    const auto customType = object.constFind(QLatin1String("custom_devtype_name"));
-    const auto userType = object.constFind(QLatin1String("user_devtype_name"));
-    if (customType != object.constEnd())
-        device->typeName = jsonText(customType.value());
-    if (userType != object.constEnd())
-        device->typeName = jsonText(userType.value());
-    else if (customType == object.constEnd())
-        return -2;
-
-    for (const Field &field : fieldsAfterType) {
-        const auto found = object.constFind(QLatin1String(field.key));
-        if (found == object.constEnd())
-            return field.missingCode;
-        field.store(device, found.value());
-    }
-    return 0;
+    return discovery::parseSearchReply(object, device);
 }

@@ -1,7 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "encoding.h"
+#include "discoverymessages.h"
 #include "networkconfig.h"
 
 #include <QDebug>
@@ -31,16 +31,15 @@ void MainWindow::sendConfigNetRequest(const NetworkConfig &config)
 {
     const QByteArray request = configNetRequestBytes(config);
     qDebug() << request;
-    const QByteArray payload = encodeGBK(QString::fromUtf8(request));
+    const QByteArray payload = discovery::configNetPayload(request);
     statusLabel->setText(tr("config device(%1) network parameter...").arg(config.macAddr));
     writeToAllSockets(payload);
 }
 
 void MainWindow::parseConfigNetResponse(const QJsonObject &object)
 {
-    const auto mac = object.constFind(QLatin1String("macaddr"));
-    if (mac == object.constEnd())
+    QString text;
+    if (!discovery::configNetReplyMac(object, &text))
         return;
-    const QString text = mac.value().isString() ? mac.value().toString() : QString();
     statusLabel->setText(tr("config device(%1) network parameter success.").arg(text));
 }

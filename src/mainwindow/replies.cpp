@@ -2,39 +2,18 @@
 #include "ui_mainwindow.h"
 
 #include "audiodevice.h"
+#include "discoverymessages.h"
 #include "encoding.h"
+#include "searchcycle.h"
 
 #include <QDebug>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 void MainWindow::parseResponse(const QString &text)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    if (!document.isObject())
-        return;
-    const QJsonObject object = document.object();
-
-    const auto request = object.constFind(QLatin1String("request"));
-    if (request == object.constEnd()) {
-        qDebug() << "request not found!";
-        return;
-    }
-    const bool isRequest = request.value().isBool() && request.value().toBool();
-    qDebug() << isRequest;
-    // Requests, this program's own included, are never replies.
-    if (isRequest)
-        return;
-
-    const auto commandValue = object.constFind(QLatin1String("command"));
-    if (commandValue == object.constEnd()) {
-        qDebug() << "command not found!";
-        return;
-    }
-    const QString command = commandValue.value().isString() ? commandValue.value().toString() : QString();
-    qDebug() << command;
-
-    if (command == QLatin1String("search")) {
+    QJsonObject object;
+    switch (discovery::classifyReply(text, &object)) {
+    case discovery::ReplyKind::Search: {
         AudioDevice device;
         if (parseSearchResponse(object, &device) != 0)
             return;
@@ -44,10 +23,15 @@ void MainWindow::parseResponse(const QString &text)
         if (listedMacs.contains(device.macAddr))
             return;
         addDeviceRow(device);
-        searchCount = 0;
-    } else if (command == QLatin1String("config_net")) {
+        discovery::searchFoundNewDevice(&searchCount);
+        break;
+    }
+    case discovery::ReplyKind::ConfigNet:
         qDebug() << "parseConfigNetResponse";
         parseConfigNetResponse(object);
+        break;
+    case discovery::ReplyKind::None:
+        break;
     }
 }
 

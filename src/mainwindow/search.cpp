@@ -2,18 +2,12 @@
 #include "ui_mainwindow.h"
 
 #include "audiodevice.h"
+#include "searchcycle.h"
 
 #include <QDebug>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
-
-namespace {
-
-// Repetitions without a new device before the cycle ends.
-constexpr int searchRepetitions = 5;
-
-} // namespace
 
 bool MainWindow::sendSearchRequest()
 {
@@ -29,7 +23,7 @@ void MainWindow::on_pushButtonSearch_clicked()
 {
     if (!sendSearchRequest())
         return;
-    searchTimer->start(500);
+    searchTimer->start(discovery::searchTickMs);
     searchCount = 0;
     clearDeviceForm();
     clearDeviceTable();
@@ -41,9 +35,8 @@ void MainWindow::on_pushButtonSearch_clicked()
 
 void MainWindow::searchTick()
 {
-    if (searchCount < searchRepetitions) {
+    if (discovery::searchTickRepeats(&searchCount)) {
         sendSearchRequest();
-        ++searchCount;
         return;
     }
     searchTimer->stop();

@@ -27,6 +27,7 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the
 # Exactly the product's files: anything else (a test, a benchmark) fails here.
 cat >"$work/expected" <<'LIST'
 ./usr/bin/varnitt
+./usr/bin/varnitt-cli
 ./usr/bin/varnitt-devsim
 ./usr/share/applications/org.varnitt.Varnitt.desktop
 ./usr/share/doc/varnitt/changelog.gz
@@ -34,6 +35,7 @@ cat >"$work/expected" <<'LIST'
 ./usr/share/icons/hicolor/128x128/apps/org.varnitt.Varnitt.png
 ./usr/share/icons/hicolor/256x256/apps/org.varnitt.Varnitt.png
 ./usr/share/icons/hicolor/48x48/apps/org.varnitt.Varnitt.png
+./usr/share/man/man1/varnitt-cli.1.gz
 ./usr/share/man/man1/varnitt-devsim.1.gz
 ./usr/share/man/man1/varnitt.1.gz
 ./usr/share/metainfo/org.varnitt.Varnitt.metainfo.xml

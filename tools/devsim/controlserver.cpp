@@ -46,6 +46,9 @@ const struct {
     { QLatin1String("codec"), Value::Text },
     { QLatin1String("seed"), Value::Text },
     { QLatin1String("ignore-config"), Value::None },
+    { QLatin1String("ignore-config-mac"), Value::Text },
+    { QLatin1String("drop-config-reply"), Value::Text },
+    { QLatin1String("config-drop-percent"), Value::Text },
     { QLatin1String("verbose"), Value::None },
 };
 

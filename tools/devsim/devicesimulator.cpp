@@ -115,6 +115,19 @@ bool DeviceSimulator::loadTrailers(QString *error)
             m_trailers.insert(index, kind.second);
         }
     }
+    for (const QStringList *macs : { &m_options.ignoreConfigMacs, &m_options.dropConfigReplyMacs }) {
+        for (const QString &mac : *macs) {
+            const int index = m_devices.indexOf(mac);
+            if (index < 0) {
+                *error = QStringLiteral("no device has MAC address ") + mac;
+                return false;
+            }
+            if (macs == &m_options.ignoreConfigMacs)
+                m_ignoringConfig.insert(index);
+            else
+                ++m_configRepliesToDrop[index];
+        }
+    }
     return true;
 }
 
@@ -225,6 +238,11 @@ void DeviceSimulator::answerSearch(const QJsonObject &request, const QHostAddres
 
 void DeviceSimulator::answerConfigNet(const QJsonObject &request, const QHostAddress &address, quint16 port)
 {
+    const int named = m_devices.indexOf(request.value(QLatin1String("macaddr")).toString());
+    if (named >= 0 && m_ignoringConfig.contains(named)) {
+        log(QStringLiteral("config_net for device %1 ignored, as told").arg(named));
+        return;
+    }
     const int index = m_devices.applyNetworkConfig(request);
     if (index < 0) {
         log(QStringLiteral("config_net for unknown %1 ignored")
@@ -235,6 +253,16 @@ void DeviceSimulator::answerConfigNet(const QJsonObject &request, const QHostAdd
     reply.insert(QStringLiteral("request"), false);
     reply.insert(QStringLiteral("command"), QStringLiteral("config_net"));
     reply.insert(QStringLiteral("macaddr"), request.value(QLatin1String("macaddr")));
+    // The device took the change; only its answer is lost on the way.
+    if (m_configRepliesToDrop.value(index) > 0
+        || (m_options.configDropPercent > 0
+            && m_random.generateDouble() * 100 < m_options.configDropPercent)) {
+        if (m_configRepliesToDrop.value(index) > 0)
+            --m_configRepliesToDrop[index];
+        ++m_dropped;
+        log(QStringLiteral("config_net applied to device %1, reply dropped").arg(index));
+        return;
+    }
     const QByteArray payload
         = encoded(QJsonDocument(reply).toJson(QJsonDocument::Compact)) + m_trailers.value(index);
     send(payload, address, port);

@@ -53,6 +53,9 @@ private:
     QVector<QByteArray> m_extras;
     // Bytes some devices send after their JSON text, by device index.
     QHash<int, QByteArray> m_trailers;
+    // Devices deaf to config_net, and how many config_net replies each device still loses.
+    QSet<int> m_ignoringConfig;
+    QHash<int, int> m_configRepliesToDrop;
     DatagramRecorder m_recorder;
     QUdpSocket *m_socket;
     ReplyScheduler *m_scheduler;

@@ -113,11 +113,23 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
         QStringLiteral("seed"), QStringLiteral("Seed the random delays and drops."), QStringLiteral("n"));
     const QCommandLineOption ignoreConfigOption(
         QStringLiteral("ignore-config"), QStringLiteral("Neither apply nor answer config_net requests."));
+    const QCommandLineOption ignoreConfigMacOption(QStringLiteral("ignore-config-mac"),
+        QStringLiteral("The device with this MAC address neither applies nor answers config_net requests "
+                       "(repeatable)."),
+        QStringLiteral("mac"));
+    const QCommandLineOption dropConfigReplyOption(QStringLiteral("drop-config-reply"),
+        QStringLiteral("Apply the next config_net request for this MAC address but lose its reply; "
+                       "repeat the address to lose more than one."),
+        QStringLiteral("mac"));
+    const QCommandLineOption configDropOption(QStringLiteral("config-drop-percent"),
+        QStringLiteral("Apply config_net requests but lose this share of their replies."),
+        QStringLiteral("p"));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Log requests and replies to stderr."));
     parser.addOptions({ help, interfaceOption, devicesOption, countOption, dropOption, duplicateOption,
         malformedOption, incompleteOption, missingOption, firstAnswerOption, replyDelayOption, rawReplyOption,
         nulTerminateOption, nulJunkOption, recordOption, codecOption, seedOption, ignoreConfigOption,
+        ignoreConfigMacOption, dropConfigReplyOption, configDropOption,
         verboseOption });
 
     if (!parser.parse(arguments)) {
@@ -147,10 +159,13 @@ SimulatorOptions::Outcome SimulatorOptions::parse(
     options->nulJunk = parser.values(nulJunkOption);
     options->recordFile = parser.value(recordOption);
     options->ignoreConfig = parser.isSet(ignoreConfigOption);
+    options->ignoreConfigMacs = parser.values(ignoreConfigMacOption);
+    options->dropConfigReplyMacs = parser.values(dropConfigReplyOption);
     options->verbose = parser.isSet(verboseOption);
 
     if (!readValue(parser, countOption, 0, 1 << 24, &options->count, message)
         || !readValue(parser, dropOption, 0.0, 100.0, &options->dropPercent, message)
+        || !readValue(parser, configDropOption, 0.0, 100.0, &options->configDropPercent, message)
         || !readValue(parser, incompleteOption, 0.0, 100.0, &options->incompletePercent, message)
         || !readValue(parser, firstAnswerOption, 0, 24 * 3600 * 1000, &options->firstAnswerDelayMs, message)
         || !readValue(parser, replyDelayOption, 0, 24 * 3600 * 1000, &options->replyDelayMs, message))

@@ -26,6 +26,11 @@ struct SimulatorOptions {
     bool hasSeed = false;
     quint32 seed = 0;
     bool ignoreConfig = false;
+    // Devices (by MAC address) that neither apply nor answer config_net requests.
+    QStringList ignoreConfigMacs;
+    // One config_net reply of this device is lost per mention (the request is still applied).
+    QStringList dropConfigReplyMacs;
+    double configDropPercent = 0;
     bool verbose = false;
 
     // Fills the options from arguments; on ExitOk/ExitError, message is what to print.
