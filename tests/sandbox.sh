@@ -65,29 +65,35 @@ foreign_interface() {
 # /tmp stays reachable: the folders of /tmp that hold one of the PATHs (colon-separated
 # lists count as several) are bound back at their own paths.
 private_tmp() {
+    # One name a line, so that names with spaces stay whole.
     keep=
+    newline='
+'
     set -f
+    IFS=:
     for path in "$@"; do
-        for part in $(printf '%s' "$path" | tr ':' ' '); do
+        for part in $path; do
             case $part in
             /tmp/?*)
                 top=${part#/tmp/}
                 top=${top%%/*}
-                case " $keep " in *" $top "*) ;; *) keep="$keep $top" ;; esac
+                case "$newline$keep" in *"$newline$top$newline"*) ;; *) keep="$keep$top$newline" ;; esac
                 ;;
             esac
         done
     done
-    set +f
     # The host's /tmp, still reachable through this descriptor once the tmpfs covers it.
     exec 8</tmp
     mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
+    IFS=$newline
     for top in $keep; do
         [ -e "/proc/self/fd/8/$top" ] || continue
         if [ -d "/proc/self/fd/8/$top" ]; then mkdir "/tmp/$top"; else : >"/tmp/$top"; fi
         # No canonical paths: the link through the descriptor must not resolve to /tmp/$top.
         mount --no-canonicalize --bind "/proc/self/fd/8/$top" "/tmp/$top" || return 1
     done
+    unset IFS
+    set +f
     exec 8<&-
 }
 
