@@ -164,7 +164,9 @@ private_tmp "$here" "$PWD" "$@" "$devsim" "${LOCPATH-}" "${VARNITT_WINE_DLL_DIRS
     echo "$0: cannot make a private /tmp" >&2
     exit 1
 }
-TMPDIR=/tmp
+# Temporary files go to the private /tmp, the default. TMPDIR stays unset: Wine 10 (Debian
+# 13) aborts booting a prefix whenever it is set.
+unset TMPDIR
 # Lets /sys/class/net show this namespace's interfaces.
 mount -t sysfs sysfs /sys 2>/dev/null
 ip link set lo up
@@ -243,7 +245,7 @@ if [ "$mode" = lan ]; then
     fi
 fi
 readlink /proc/self/ns/net >/tmp/.varnitt-sandbox
-export VARNITT_SANDBOX="$mode" TMPDIR
+export VARNITT_SANDBOX="$mode"
 
 # In the background so a signal to this script is handled at once; stdin stays attached.
 "$@" <&0 &
