@@ -18,7 +18,7 @@
 # COMMAND finds VARNITT_SANDBOX (the mode) and, on a LAN, VARNITT_APP_IF, VARNITT_LAN_IF,
 # VARNITT_APP_ADDRS, VARNITT_LAN_ADDR, VARNITT_LAN_NS (the device side's namespace file),
 # with two cables VARNITT_APP2_IF and VARNITT_LAN2_IF, with --devsim VARNITT_DEVSIM_CONTROL
-# (ADDRESS:PORT). /tmp/.varnitt-sandbox names the network namespace the sandbox made.
+# (ADDRESS:PORT, as the server says it listens). /tmp/.varnitt-sandbox names the network namespace the sandbox made.
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 export PATH
@@ -238,10 +238,20 @@ if [ "$mode" = lan ]; then
     if [ -n "$devsim" ]; then
         far "$devsim" --control 65177 --interface vnt-lan >/tmp/.devsim-control &
         control=$!
-        control_ready() { grep -qx ready /tmp/.devsim-control || ! kill -0 "$control" 2>/dev/null; }
+        # The address is the server's own choice; only a whole line counts.
+        listening() {
+            while IFS= read -r line; do
+                case $line in "listening on "?*) VARNITT_DEVSIM_CONTROL=${line#listening on } && return 0 ;; esac
+            done </tmp/.devsim-control
+            return 1
+        }
+        control_ready() { listening || ! kill -0 "$control" 2>/dev/null; }
         wait_until "the simulator control server did not start" control_ready
-        grep -qx ready /tmp/.devsim-control || exit 1
-        export VARNITT_DEVSIM_CONTROL=198.51.100.100:65177
+        listening || {
+            echo "$0: the simulator control server ended without listening" >&2
+            exit 1
+        }
+        export VARNITT_DEVSIM_CONTROL
     fi
 fi
 readlink /proc/self/ns/net >/tmp/.varnitt-sandbox

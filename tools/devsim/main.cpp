@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTcpServer>
 
 #include <csignal>
 #include <cstdio>
@@ -41,6 +42,10 @@ int serveControl(const SimulatorOptions &options, QCoreApplication &app)
         std::fprintf(stderr, "varnitt-devsim: %s\n", qPrintable(error));
         return 1;
     }
+    // The address the server chose, for the harness to hand on to the clients.
+    if (const auto *listener = server.findChild<QTcpServer *>())
+        std::printf(
+            "listening on %s:%u\n", qPrintable(listener->serverAddress().toString()), listener->serverPort());
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
     return app.exec();
