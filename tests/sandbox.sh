@@ -240,6 +240,7 @@ if [ "$mode" = lan ]; then
         control=$!
         # The address is the server's own choice; only a whole line counts.
         listening() {
+            [ -f /tmp/.devsim-control ] || return 1
             while IFS= read -r line; do
                 case $line in "listening on "?*) VARNITT_DEVSIM_CONTROL=${line#listening on } && return 0 ;; esac
             done </tmp/.devsim-control
