@@ -18,7 +18,7 @@
 # COMMAND finds VARNITT_SANDBOX (the mode) and, on a LAN, VARNITT_APP_IF, VARNITT_LAN_IF,
 # VARNITT_APP_ADDRS, VARNITT_LAN_ADDR, VARNITT_LAN_NS (the device side's namespace file),
 # with two cables VARNITT_APP2_IF and VARNITT_LAN2_IF, with --devsim VARNITT_DEVSIM_CONTROL
-# (ADDRESS:PORT). /tmp/.varnitt-sandbox names the network namespace the sandbox made.
+# (ADDRESS:PORT, as the server says it listens). /tmp/.varnitt-sandbox names the network namespace the sandbox made.
 here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin
 export PATH
@@ -65,29 +65,35 @@ foreign_interface() {
 # /tmp stays reachable: the folders of /tmp that hold one of the PATHs (colon-separated
 # lists count as several) are bound back at their own paths.
 private_tmp() {
+    # One name a line, so that names with spaces stay whole.
     keep=
+    newline='
+'
     set -f
+    IFS=:
     for path in "$@"; do
-        for part in $(printf '%s' "$path" | tr ':' ' '); do
+        for part in $path; do
             case $part in
             /tmp/?*)
                 top=${part#/tmp/}
                 top=${top%%/*}
-                case " $keep " in *" $top "*) ;; *) keep="$keep $top" ;; esac
+                case "$newline$keep" in *"$newline$top$newline"*) ;; *) keep="$keep$top$newline" ;; esac
                 ;;
             esac
         done
     done
-    set +f
     # The host's /tmp, still reachable through this descriptor once the tmpfs covers it.
     exec 8</tmp
     mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
+    IFS=$newline
     for top in $keep; do
         [ -e "/proc/self/fd/8/$top" ] || continue
         if [ -d "/proc/self/fd/8/$top" ]; then mkdir "/tmp/$top"; else : >"/tmp/$top"; fi
         # No canonical paths: the link through the descriptor must not resolve to /tmp/$top.
         mount --no-canonicalize --bind "/proc/self/fd/8/$top" "/tmp/$top" || return 1
     done
+    unset IFS
+    set +f
     exec 8<&-
 }
 
@@ -158,7 +164,9 @@ private_tmp "$here" "$PWD" "$@" "$devsim" "${LOCPATH-}" "${VARNITT_WINE_DLL_DIRS
     echo "$0: cannot make a private /tmp" >&2
     exit 1
 }
-TMPDIR=/tmp
+# Temporary files go to the private /tmp, the default. TMPDIR stays unset: Wine 10 (Debian
+# 13) aborts booting a prefix whenever it is set.
+unset TMPDIR
 # Lets /sys/class/net show this namespace's interfaces.
 mount -t sysfs sysfs /sys 2>/dev/null
 ip link set lo up
@@ -230,14 +238,25 @@ if [ "$mode" = lan ]; then
     if [ -n "$devsim" ]; then
         far "$devsim" --control 65177 --interface vnt-lan >/tmp/.devsim-control &
         control=$!
-        control_ready() { grep -qx ready /tmp/.devsim-control || ! kill -0 "$control" 2>/dev/null; }
+        # The address is the server's own choice; only a whole line counts.
+        listening() {
+            [ -f /tmp/.devsim-control ] || return 1
+            while IFS= read -r line; do
+                case $line in "listening on "?*) VARNITT_DEVSIM_CONTROL=${line#listening on } && return 0 ;; esac
+            done </tmp/.devsim-control
+            return 1
+        }
+        control_ready() { listening || ! kill -0 "$control" 2>/dev/null; }
         wait_until "the simulator control server did not start" control_ready
-        grep -qx ready /tmp/.devsim-control || exit 1
-        export VARNITT_DEVSIM_CONTROL=198.51.100.100:65177
+        listening || {
+            echo "$0: the simulator control server ended without listening" >&2
+            exit 1
+        }
+        export VARNITT_DEVSIM_CONTROL
     fi
 fi
 readlink /proc/self/ns/net >/tmp/.varnitt-sandbox
-export VARNITT_SANDBOX="$mode" TMPDIR
+export VARNITT_SANDBOX="$mode"
 
 # In the background so a signal to this script is handled at once; stdin stays attached.
 "$@" <&0 &

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # README's test command, run as a new user runs it (as root, on a clean clone of HEAD), in
 # a fresh Debian 13 root; then, in that root, the package built here on Debian 12 is
-# installed with apt and started on Xvfb in an empty network namespace. Needs root.
-# Ends with a Summary line: the suite's results and one for the package.
-# usage: tests/debian13/run.sh [DEB]    (without DEB: ./varnitt.sh package builds it)
+# installed with apt and started on Xvfb in an empty network namespace, and the Wine tests
+# of the Windows build made here (build-windows, by ./varnitt.sh windows) run with Debian
+# 13's Wine. Needs root. Ends with a Summary line: the suite's results, one for the
+# package and the Windows build's.
+# usage: tests/debian13/run.sh [DEB]    (without DEB: ./varnitt.sh package builds it, in a
+#                                        clone of HEAD of the stage's own)
 #
-# The base root is kept in ~/.cache/varnitt/debian13/ and made again when its package
-# lists are a week old or this script, varnitt.sh's package lists or the mirror change.
-# It already holds the packages of the suite, so that a run does not spend minutes
-# installing them: the test command's own install step runs and finds nothing missing.
+# The base root is kept in ~/.cache/varnitt/debian13/base/ with its key, and made again
+# when its package lists are a week old or this script, varnitt.sh's package lists or the
+# mirror change. It already holds the packages of the suite and Wine, so that a run does
+# not spend minutes installing them: the test command's own install step runs and finds
+# nothing missing.
 # A run works on an overlay over the base whose upper layer is a tmpfs; that and every
 # other mount live in a mount and PID namespace of the run's own, so the kernel drops
 # them however the run ends, SIGKILL included.
@@ -28,9 +32,6 @@ if [ "${1-}" != --inside ]; then
             exit 1
     fi
     deb=${1-}
-    if [ -z "$deb" ]; then
-        deb=$("$here/varnitt.sh" package | tee /dev/stderr | sed -n 's/^Package: //p' | tail -n 1)
-    fi
     [ -n "$deb" ] && deb=$(realpath "$deb")
     mkdir -p "$cache/mnt"
     # shellcheck source=../harness.sh
@@ -73,11 +74,16 @@ mirror=$(awk -v r="$codename" '$1 == r { print $2; exit }' <<<"$targets")
 security=$(awk -v r="$codename-security" '$1 == r { print $2; exit }' <<<"$targets")
 # The suite's package lists as varnitt.sh has them; evaluated inside the root.
 arrays=$(sed -n '/^packages=(/,/^as_root() {/p' "$here/varnitt.sh" | sed '$d')
+# What the Wine tests of the Windows build need beyond the suite's packages.
+wine_packages=(wine wine64 fonts-wine)
 key=$({ cat "$self"; echo "$arrays"; echo "$mirror $security"; } | sha256sum | cut -c1-16)
 
+# The base is a folder holding the root and its key, renamed into place once complete:
+# a kill at any point leaves either the old base whole, no base, or leftovers that the
+# next build removes, never a key over a partial root.
 make_base() {
     local new=$work/base packages
-    rm -rf "$cache/base.new"
+    rm -rf "$cache/base.new" "$cache/base.old" "$cache/base.key"
     debootstrap --variant=minbase --keyring=/usr/share/keyrings/debian-archive-keyring.gpg \
         trixie "$new" "$mirror" || return 1
     printf 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
@@ -85,14 +91,16 @@ make_base() {
     cp /etc/resolv.conf "$new/etc/resolv.conf"
     packages=$(in_root "$new" bash -c "$arrays"'
         echo "${packages[@]}" "${test_packages[@]}"') || return 1
+    packages="$packages ${wine_packages[*]}"
     echo "Installing into the base: $packages"
     # shellcheck disable=SC2086 # one package a word
     in_root "$new" sh -c 'apt-get update && apt-get install -y --no-install-recommends "$@" &&
         apt-get clean' sh $packages || return 1
-    # Built on the tmpfs, copied once complete: a kill leaves at most base.new behind,
-    # which the next build removes.
-    cp -a "$new" "$cache/base.new" && rm -rf "$new" "$cache/base" && mv "$cache/base.new" "$cache/base" &&
-        echo "$key" >"$cache/base.key"
+    # Built on the tmpfs, then copied; the key goes in last.
+    mkdir "$cache/base.new" && cp -a "$new" "$cache/base.new/root" && rm -rf "$new" &&
+        echo "$key" >"$cache/base.new/key" || return 1
+    if [ -e "$cache/base" ]; then mv "$cache/base" "$cache/base.old" || return 1; fi
+    mv "$cache/base.new" "$cache/base" && rm -rf "$cache/base.old"
 }
 
 passed=0 failed=0 skipped=0
@@ -119,14 +127,25 @@ if ! mount -t tmpfs -o size=16g,mode=0700 varnitt-debian13 "$work"; then
     count failed
     finish
 fi
+if [ -z "$deb" ]; then
+    step=$(date +%s)
+    # In a clone of HEAD of the stage's own: nothing is built as root in the checkout.
+    if git clone -q "$here" "$work/package" && logged "$work/package/varnitt.sh" package; then
+        deb=$(sed -n 's/^Package: //p' "$log" | tail -n 1)
+        rm -rf "$work/package/build-package"
+    fi
+    echo "== Debian 12 package: $(($(date +%s) - step)) s"
+fi
 exec 9>"$cache/lock"
 flock 9
 step=$(date +%s)
-if [ "$(cat "$cache/base.key" 2>/dev/null)" != "$key" ] || [ -n "$(find "$cache/base.key" -mtime +6 2>/dev/null)" ]; then
+if [ "$(cat "$cache/base/key" 2>/dev/null)" != "$key" ] || [ -n "$(find "$cache/base/key" -mtime +6 2>/dev/null)" ]; then
     echo "== Making the Debian 13 base root from $mirror and $security"
     make_base &
     if ! wait $!; then
-        echo "!! the Debian 13 base root could not be made: the suite and the package count as failed"
+        echo "!! the Debian 13 base root could not be made: the suite, the package and the Windows" \
+            "tests count as failed"
+        count failed
         count failed
         count failed
         finish
@@ -138,10 +157,11 @@ echo "== Debian 13 base root: $(($(date +%s) - step)) s"
 
 root=$work/root
 mkdir -p "$work/upper" "$work/overlay" "$root"
-mount -t overlay -o "lowerdir=$cache/base,upperdir=$work/upper,workdir=$work/overlay" varnitt-root "$root" &&
+mount -t overlay -o "lowerdir=$cache/base/root,upperdir=$work/upper,workdir=$work/overlay" varnitt-root "$root" &&
     git clone -q "$here" "$root/root/varnitt" &&
     git -C "$root/root/varnitt" log -1 --format='== Debian 13: testing %h %s' || {
     echo "!! could not set up the Debian 13 root"
+    count failed
     count failed
     count failed
     finish
@@ -168,4 +188,53 @@ else
     count failed
 fi
 echo "== Debian 13 package install and start: $(($(date +%s) - step)) s"
+
+# The Windows build's CTest files name the checkout, Qt, the MinGW runtime and the Linux
+# simulator by their absolute paths: the root gets them at the same paths, the checkout
+# with its writes (the Wine prefix, CTest's records) kept on the tmpfs, the rest read-only.
+windows=$here/build-windows
+mount_windows_build() {
+    local qt devsim dlls dir done_dir dirs=() bound=("$here")
+    [ -f "$windows/CTestTestfile.cmake" ] || {
+        echo "!! no Windows build in $windows (./varnitt.sh windows makes it)"
+        return 1
+    }
+    qt=$(sed -n 's/^CMAKE_PREFIX_PATH:[A-Z]*=//p' "$windows/CMakeCache.txt")
+    devsim=$(sed -n 's/^VARNITT_LINUX_DEVSIM:[A-Z]*=//p' "$windows/CMakeCache.txt")
+    dlls=$(sed -n 's/.*VARNITT_WINE_DLL_DIRS=\([^;"]*\).*/\1/p' "$windows/tests/CTestTestfile.cmake" | head -n 1)
+    IFS=: read -r -a dirs <<<"$dlls"
+    mkdir -p "$work/checkout-upper" "$work/checkout-work" "$root$here" &&
+        mount -t overlay -o "lowerdir=$here,upperdir=$work/checkout-upper,workdir=$work/checkout-work" \
+            varnitt-checkout "$root$here" || return 1
+    for dir in "$qt" "${dirs[@]}" "$(dirname "$devsim")"; do
+        dir=$(realpath -m "$dir")
+        for done_dir in "${bound[@]}"; do
+            case $dir/ in "$done_dir"/*) continue 2 ;; esac
+        done
+        mkdir -p "$root$dir" && mount --bind -o ro "$dir" "$root$dir" || return 1
+        bound+=("$dir")
+    done
+}
+# What reads the files with the build machine's MinGW tools stays with the Debian 12 half:
+# the resource checks, and the scale check, which deploys the program first.
+step=$(date +%s)
+if mount_windows_build && logged in_root "$root" sh -c 'cd "$1" && rm -f junit-debian13.xml &&
+        ctest --output-on-failure -j2 --timeout 600 --output-junit "$1/junit-debian13.xml" \
+            -E "^(windows_manifest|windows_files|scale_check)$"' sh "$windows"; then
+    rc=0
+else
+    rc=$?
+fi
+if [ -f "$windows/CTestTestfile.cmake" ]; then
+    read -r p f s <<<"$("$here/tests/junit-summary.py" "$root$windows/junit-debian13.xml")"
+    if [ "$rc" -ne 0 ] && [ "$f" -eq 0 ]; then
+        echo "!! the Windows tests on Debian 13 ended with status $rc, their report naming no failed test:" \
+            "counted as one failure"
+        f=1
+    fi
+    passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+else
+    count failed
+fi
+echo "== Debian 13 Windows tests under Wine: $(($(date +%s) - step)) s"
 finish
