@@ -60,7 +60,7 @@ in_root() {
     unshare --mount -- sh -c '
         r=$1
         shift
-        mount --bind "$r" "$r" && mount -t proc proc "$r/proc" && mount -t sysfs sysfs "$r/sys" &&
+        mount --rbind "$r" "$r" && mount -t proc proc "$r/proc" && mount -t sysfs sysfs "$r/sys" &&
             mount --rbind /dev "$r/dev" && mount -t tmpfs run "$r/run" &&
             mount -t tmpfs -o mode=1777 tmp "$r/tmp" || exit 1
         exec chroot "$r" env -i HOME=/root TERM=dumb DEBIAN_FRONTEND=noninteractive \
