@@ -140,6 +140,15 @@ void warnAboutAddresses(const QList<SiteDevice> &devices, const QList<QNetworkAd
     }
 }
 
+// One search, its devices in MAC order, with the warnings about their addresses.
+QList<SiteDevice> foundInMacOrder(SiteSession *session)
+{
+    QList<SiteDevice> devices = session->search();
+    sortByMac(&devices);
+    warnAboutAddresses(devices, session->addresses());
+    return devices;
+}
+
 struct Common {
     QCommandLineOption interface {
         QStringLiteral("interface"), QStringLiteral("Use only this adapter (repeatable)."),
@@ -240,9 +249,7 @@ int search(const QStringList &arguments)
     SiteSession session;
     if (const int status = openSession(&session, parser.values(common.interface)))
         return status;
-    QList<SiteDevice> devices = session.search();
-    sortByMac(&devices);
-    warnAboutAddresses(devices, session.addresses());
+    const QList<SiteDevice> devices = foundInMacOrder(&session);
 
     const bool toFile = parser.isSet(output);
     QByteArray bytes;
@@ -315,9 +322,7 @@ int plan(const QStringList &arguments)
     SiteSession session;
     if (const int status = openSession(&session, parser.values(common.interface)))
         return status;
-    QList<SiteDevice> devices = session.search();
-    sortByMac(&devices);
-    warnAboutAddresses(devices, session.addresses());
+    const QList<SiteDevice> devices = foundInMacOrder(&session);
     QSet<quint32> taken;
     quint32 value = 0;
     for (const QNetworkAddressEntry &entry : session.addresses())

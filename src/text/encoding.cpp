@@ -135,18 +135,20 @@ int characterCost(const CodePage &page, uint ch, Script script)
 int cost(const CodePage &page, const QString &text)
 {
     const QVector<uint> chars = text.toUcs4();
+    QVector<Script> scripts(chars.size());
+    std::transform(chars.cbegin(), chars.cend(), scripts.begin(), scriptOf);
     int total = 0;
     Script before = Script::None;
     for (int i = 0; i < chars.size(); ++i) {
         const uint ch = chars.at(i);
-        const Script script = scriptOf(ch);
+        const Script script = scripts.at(i);
         total += characterCost(page, ch, script);
         if (script != Script::None && before != Script::None && script != before
             && (ch >= 0x80 || chars.at(i - 1) >= 0x80))
             ++total;
         const bool european
             = script == Script::Latin || script == Script::Greek || script == Script::Cyrillic;
-        const bool letterAfter = i + 1 < chars.size() && scriptOf(chars.at(i + 1)) != Script::None;
+        const bool letterAfter = i + 1 < chars.size() && scripts.at(i + 1) != Script::None;
         if (ch >= 0x80 && european && before == Script::None && !letterAfter)
             ++total;
         before = script;
