@@ -192,7 +192,7 @@ make_deb() {
     echo "Package: $out/$deb"
 }
 
-# windows_artefacts QT_PREFIX VERSION BUILD_DIR OUT_DIR: from BUILD_DIR's varnitt.exe the
+# windows_artefacts QT_PREFIX VERSION BUILD_DIR OUT_DIR: from BUILD_DIR's two programs the
 # deployed folder (in BUILD_DIR/deploy), and its zip, bill of materials and the installer in
 # OUT_DIR. With a key (packaging/windows/sign.sh) every program and DLL of the folder,
 # plugins included, the uninstaller and the installer are signed.
@@ -206,8 +206,8 @@ windows_artefacts() {
     # deploy.sh fills only a folder that is new.
     rm -rf "$deploy"
     mkdir -p "$deploy" "$out"
-    "$here/packaging/windows/deploy.sh" "$qt_prefix" "$win_build/bin/varnitt.exe" "$folder" \
-        >"$deploy/origins.tsv" || return 1
+    "$here/packaging/windows/deploy.sh" "$qt_prefix" "$win_build/bin/varnitt.exe" \
+        "$win_build/bin/varnitt-cli.exe" "$folder" >"$deploy/origins.tsv" || return 1
     if [ "$signing" = on ]; then
         "$here/packaging/windows/sign.sh" "$folder" || return 1
     fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# deploy.sh QT_PREFIX EXE OUTDIR
+# deploy.sh QT_PREFIX EXE... OUTDIR
 # Lays out a runnable Windows tree in OUTDIR, a folder that does not exist yet or is
-# empty: the executable, the Qt plugins it loads at run time, and every DLL these
+# empty: the executables, the Qt plugins they load at run time, and every DLL these
 # import (followed through the DLLs' own imports), read from their PE import tables.
 # Windows' own DLLs are left out.
 # licenses/ gets the terms of everything shipped and SOURCES.txt, which names the
@@ -9,13 +9,13 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
-if [ $# -ne 3 ]; then
-    echo "usage: $0 QT_PREFIX EXE OUTDIR" >&2
+if [ $# -lt 3 ]; then
+    echo "usage: $0 QT_PREFIX EXE... OUTDIR" >&2
     exit 2
 fi
 qt_prefix=$1
-exe=$2
-outdir=$3
+exes=("${@:2:$#-2}")
+outdir=${!#}
 target=x86_64-w64-mingw32
 objdump=$target-objdump
 gxx=$target-g++-posix
@@ -25,7 +25,9 @@ die() { echo "deploy.sh: $*" >&2; exit 1; }
 [ -d "$qt_prefix" ] || die "no Qt prefix at $qt_prefix"
 [ -f "$qt_prefix/qtbase-revision" ] && [ -f "$qt_prefix/qtbase-release" ] && [ -d "$qt_prefix/licenses" ] ||
     die "$qt_prefix does not record its qtbase source and licences (made by an older build-qt.sh)"
-[ -f "$exe" ] || die "no executable at $exe"
+for exe in "${exes[@]}"; do
+    [ -f "$exe" ] || die "no executable at $exe"
+done
 command -v "$objdump" >/dev/null || die "$objdump is missing"
 command -v "$gxx" >/dev/null || die "$gxx is missing"
 
@@ -113,7 +115,8 @@ write_licenses() {
     crlf "$gcc_doc" >"$dir/copyright-gcc-mingw-w64.txt"
     crlf "$mingw_doc" >"$dir/copyright-mingw-w64.txt"
 
-    local f name qt_names= src qt_release_name host_release_name
+    local f name qt_names='' src qt_release_name host_release_name own_names
+    own_names=$(for exe in "${exes[@]}"; do basename "$exe"; done | paste -sd, - | sed 's/,/, /g')
     # The release Qt's source came from, and the release of the machine that builds.
     qt_release_name=$(cat "$qt_prefix/qtbase-release")
     host_release_name=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -161,7 +164,7 @@ write_licenses() {
             esac
         done < <(printf '%s\n' "${!by_source[@]}" | LC_ALL=C sort)
         echo
-        echo "Varnitt itself (varnitt.exe): see Varnitt.txt."
+        echo "Varnitt itself ($own_names): see Varnitt.txt."
     } | crlf >"$dir/SOURCES.txt"
 }
 
@@ -174,8 +177,8 @@ out_abs=$(cd "$outdir" && pwd -P)
 
 declare -A origin=()    # deployed file -> where it came from
 shipped=()
-cp "$exe" "$out_abs/"
-queue=("$exe")
+cp "${exes[@]}" "$out_abs/"
+queue=("${exes[@]}")
 for p in "${plugins[@]}"; do
     mkdir -p "$out_abs/$(dirname "$p")"
     cp "$qt_prefix/plugins/$p" "$out_abs/$p"
