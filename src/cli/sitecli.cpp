@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #ifdef Q_OS_WIN
-#include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -48,15 +48,12 @@ const char overview[] = "Usage: varnitt-cli [--interface NAME]... COMMAND [OPTIO
 
 void printOut(const QByteArray &bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    siteCliWrite(stdout, bytes);
 }
 
 void printErr(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    siteCliWrite(stderr, text.toUtf8());
 }
 
 void complain(const QString &text)
@@ -67,7 +64,9 @@ void complain(const QString &text)
 bool stdinIsTerminal()
 {
 #ifdef Q_OS_WIN
-    return _isatty(_fileno(stdin));
+    // _isatty() is true for NUL too, which is no one to ask.
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
 #else
     return ::isatty(STDIN_FILENO);
 #endif
@@ -150,7 +149,7 @@ QList<SiteDevice> foundInMacOrder(SiteSession *session)
 }
 
 struct Common {
-    QCommandLineOption interface {
+    QCommandLineOption adapter {
         QStringLiteral("interface"), QStringLiteral("Use only this adapter (repeatable)."),
             QStringLiteral("NAME")
     };
@@ -190,7 +189,7 @@ int parseCommand(QCommandLineParser *parser, const Common &common, const QString
     const QString &description, int positionals, const QString &positionalName)
 {
     parser->setApplicationDescription(description);
-    parser->addOptions({ common.interface, common.verbose, common.help });
+    parser->addOptions({ common.adapter, common.verbose, common.help });
     if (!parser->parse(arguments)) {
         complain(parser->errorText());
         return BadUsage;
@@ -247,7 +246,7 @@ int search(const QStringList &arguments)
         return BadUsage;
 
     SiteSession session;
-    if (const int status = openSession(&session, parser.values(common.interface)))
+    if (const int status = openSession(&session, parser.values(common.adapter)))
         return status;
     const QList<SiteDevice> devices = foundInMacOrder(&session);
 
@@ -320,7 +319,7 @@ int plan(const QStringList &arguments)
     }
 
     SiteSession session;
-    if (const int status = openSession(&session, parser.values(common.interface)))
+    if (const int status = openSession(&session, parser.values(common.adapter)))
         return status;
     const QList<SiteDevice> devices = foundInMacOrder(&session);
     QSet<quint32> taken;
@@ -501,7 +500,7 @@ int apply(const QStringList &arguments)
         complain(QStringLiteral("the plan is not sound: nothing sent"));
         return BadUsage;
     }
-    return applyRows(rows, parser.values(common.interface), parser.isSet(dryRun), parser.isSet(yes), kind);
+    return applyRows(rows, parser.values(common.adapter), parser.isSet(dryRun), parser.isSet(yes), kind);
 }
 
 int set(const QStringList &arguments)
@@ -539,11 +538,41 @@ int set(const QStringList &arguments)
             : parser.isSet(ip) ? QStringLiteral("no")
                                : QString(),
         parser.value(ip), parser.value(mask), parser.value(gateway), parser.value(port) };
-    return applyRows({ row }, parser.values(common.interface), parser.isSet(dryRun), parser.isSet(yes),
+    return applyRows({ row }, parser.values(common.adapter), parser.isSet(dryRun), parser.isSet(yes),
         QStringLiteral("table"));
 }
 
 } // namespace
+
+void siteCliWrite(FILE *stream, const QByteArray &utf8)
+{
+#ifdef Q_OS_WIN
+    // A console shows Unicode whatever its code page, and only WriteConsoleW gives it that:
+    // bytes would be read in the console's code page (936, 1252, 437...). Redirected, the
+    // output is UTF-8 like everywhere else.
+    const HANDLE console = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode;
+    if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
+        const QString text = QString::fromUtf8(utf8);
+        // Older consoles refuse one write of more than 64 KB.
+        const int chunk = 8192;
+        for (int at = 0; at < text.size();) {
+            int n = qMin(chunk, text.size() - at);
+            if (at + n < text.size() && text.at(at + n - 1).isHighSurrogate())
+                --n;
+            DWORD written = 0;
+            if (!WriteConsoleW(console, reinterpret_cast<const wchar_t *>(text.utf16() + at), DWORD(n), &written,
+                    nullptr)
+                || written == 0)
+                break;
+            at += int(written);
+        }
+        return;
+    }
+#endif
+    std::fwrite(utf8.constData(), 1, size_t(utf8.size()), stream);
+    std::fflush(stream);
+}
 
 bool siteCliVerbose(const QStringList &arguments)
 {

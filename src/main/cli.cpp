@@ -5,8 +5,6 @@
 #include <QCoreApplication>
 #include <QLocale>
 
-#include <cstdio>
-
 namespace {
 
 bool verbose = false;
@@ -17,8 +15,7 @@ void routeMessages(QtMsgType type, const QMessageLogContext &, const QString &me
 {
     if ((type == QtDebugMsg || type == QtInfoMsg) && !verbose)
         return;
-    const QByteArray line = message.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    siteCliWrite(stderr, message.toUtf8() + '\n');
 }
 
 } // namespace

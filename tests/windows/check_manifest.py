@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""check_manifest.py WINDRES EXE: the executable carries the one application manifest
+"""check_manifest.py WINDRES EXE...: each executable carries the one application manifest
 Windows reads at start (resource 1 of type RT_MANIFEST), and it says what it must: Windows 7
 to 11, per-monitor DPI awareness as Qt 5.15 sets it, asInvoker, and no activeCodePage (replies
 are decoded in the system's ANSI code page)."""
+import os
 import re
 import subprocess
 import sys
@@ -15,8 +16,7 @@ GUIDS = {
 }
 
 
-def main():
-    windres, exe = sys.argv[1:3]
+def check(windres, exe):
     # windres fails on an executable without resources: then there is no manifest either.
     rc = subprocess.run([windres, "-J", "coff", "-i", exe, "-O", "rc"], stdout=subprocess.PIPE).stdout.decode("latin-1")
     blocks = re.findall(r"^(\S+) 24 /\* RT_MANIFEST \*/\nBEGIN\n(.*?)^END", rc, re.S | re.M)
@@ -34,11 +34,17 @@ def main():
             failures.append("the manifest does not declare " + what)
     if re.search(r"<\s*activeCodePage", text, re.I):
         failures.append("the manifest sets activeCodePage")
+    name = os.path.basename(exe)
     for failure in failures:
-        print("FAIL:", failure)
+        print("FAIL: %s: %s" % (name, failure))
     if not failures:
-        print("PASS: varnitt.exe carries its manifest (%d bytes)" % len(text))
-    return 1 if failures else 0
+        print("PASS: %s carries its manifest (%d bytes)" % (name, len(text)))
+    return len(failures)
+
+
+def main():
+    windres = sys.argv[1]
+    return 1 if sum(check(windres, exe) for exe in sys.argv[2:]) else 0
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# check_windows_files.sh EXE VERSION QT_PREFIX
-# varnitt.exe carries VERSION as Windows' four numbers, the copyright and no link time;
+# check_windows_files.sh VERSION QT_PREFIX EXE...
+# Each program carries VERSION as Windows' four numbers, its own name, the copyright and no link time;
 # the toolchain file finds Qt in the prefix given and never Linux Qt; deploy.sh fills a
 # new or empty folder and leaves a folder in use as it was.
 set -u
-exe=$1 version=$2 qt_prefix=$3
+version=$1 qt_prefix=$2
+shift 2
+exes=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 deploy=$here/../../packaging/windows/deploy.sh
 failures=0
@@ -17,15 +19,19 @@ check() {
 # 1.0 is 1, 0, 0, 0 and 1.0.1 is 1, 0, 1, 0.
 IFS=. read -r major minor patch _ <<<"$version"
 numbers="$major, $minor, ${patch:-0}, 0"
-rc=$(x86_64-w64-mingw32-windres -i "$exe" -O rc) || { echo "FAIL: cannot read the resources of $exe"; exit 1; }
-check "FILEVERSION $numbers" grep -qx " FILEVERSION $numbers" <<<"$rc"
-check "PRODUCTVERSION $numbers" grep -qx " PRODUCTVERSION $numbers" <<<"$rc"
-check "FileVersion $version" grep -qF "VALUE \"FileVersion\", \"$version\"" <<<"$rc"
-check "LegalCopyright" grep -qF 'VALUE "LegalCopyright", "Copyright 2026 The Varnitt developers"' <<<"$rc"
-# The COFF header follows the "PE\0\0" whose offset is at 0x3c; its time stamp is at +8.
-pe=$(od -An -tu4 -j60 -N4 "$exe")
-stamp=$(od -An -tu4 -j$((pe + 8)) -N4 "$exe")
-check "no link time in the PE header (found ${stamp// /})" test "${stamp// /}" = 0
+for exe in "${exes[@]}"; do
+    name=$(basename "$exe")
+    rc=$(x86_64-w64-mingw32-windres -i "$exe" -O rc) || { echo "FAIL: cannot read the resources of $exe"; exit 1; }
+    check "$name: FILEVERSION $numbers" grep -qx " FILEVERSION $numbers" <<<"$rc"
+    check "$name: PRODUCTVERSION $numbers" grep -qx " PRODUCTVERSION $numbers" <<<"$rc"
+    check "$name: FileVersion $version" grep -qF "VALUE \"FileVersion\", \"$version\"" <<<"$rc"
+    check "$name: OriginalFilename" grep -qF "VALUE \"OriginalFilename\", \"$name\"" <<<"$rc"
+    check "$name: LegalCopyright" grep -qF 'VALUE "LegalCopyright", "Copyright 2026 The Varnitt developers"' <<<"$rc"
+    # The COFF header follows the "PE\0\0" whose offset is at 0x3c; its time stamp is at +8.
+    pe=$(od -An -tu4 -j60 -N4 "$exe")
+    stamp=$(od -An -tu4 -j$((pe + 8)) -N4 "$exe")
+    check "$name: no link time in the PE header (found ${stamp// /})" test "${stamp// /}" = 0
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnitt-deploy.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -60,10 +66,10 @@ refusals=(
 )
 for row in "${refusals[@]}"; do
     name=${row%%|*}
-    rm -rf "$work"/* "$work"/.[!.]* 2>/dev/null
+    rm -rf "${work:?}"/* "$work"/.[!.]* 2>/dev/null
     (cd "$work" && eval "${row#*|}")
     before=$(state)
-    "$deploy" "$qt_prefix" "$exe" "$work/out" >"$work.log" 2>&1
+    "$deploy" "$qt_prefix" "${exes[@]}" "$work/out" >"$work.log" 2>&1
     code=$?
     check "deploy.sh refuses $name (exit $code)" test "$code" -ne 0
     check "deploy.sh leaves $name as it was" test "$before" = "$(state)"
@@ -73,13 +79,17 @@ done
 fills=("a new folder|:" "an empty folder|mkdir out")
 for row in "${fills[@]}"; do
     name=${row%%|*}
-    rm -rf "$work"/*
+    rm -rf "${work:?}"/*
     (cd "$work" && eval "${row#*|}")
-    "$deploy" "$qt_prefix" "$exe" "$work/out" >"$work.log" 2>&1
+    "$deploy" "$qt_prefix" "${exes[@]}" "$work/out" >"$work.log" 2>&1
     code=$?
     [ "$code" -eq 0 ] || tail -n 5 "$work.log"
     check "deploy.sh fills $name (exit $code)" test "$code" -eq 0
-    check "$name gets varnitt.exe and licenses/SOURCES.txt" test -f "$work/out/varnitt.exe" -a -f "$work/out/licenses/SOURCES.txt"
+    for exe in "${exes[@]}"; do
+        check "$name gets $(basename "$exe")" test -f "$work/out/$(basename "$exe")"
+    done
+    check "$name gets licenses/SOURCES.txt naming each" \
+        grep -qF "Varnitt itself ($(for exe in "${exes[@]}"; do basename "$exe"; done | paste -sd, - | sed 's/,/, /g')): see Varnitt.txt." "$work/out/licenses/SOURCES.txt"
 done
 rm -f "$work.log"
 [ "$failures" -eq 0 ]
