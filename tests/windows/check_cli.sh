@@ -21,31 +21,22 @@ trap 'kill "$client" 2>/dev/null; rm -rf "$work"' EXIT
 command -v script >/dev/null || { echo "FAIL: script(1) is missing (bsdutils)"; exit 1; }
 
 # The simulator lives while this client stays connected to the control server. Beside the
-# site's four UTF-8 devices, one that writes its names in GBK.
-python3 - "$VARNITT_DEVSIM_CONTROL" "$VARNITT_LAN_IF" "$data/site-four.json" >"$work/sim.log" <<'EOF' &
+# site's four UTF-8 devices, a reply that writes its names in GBK.
+coproc SIM { python3 - "$VARNITT_DEVSIM_CONTROL" "$VARNITT_LAN_IF" "$data" <<'EOF'
 import base64, json, socket, sys
 host, port = sys.argv[1].rsplit(":", 1)
-gbk = json.dumps({"command": "search", "request": False, "vendor_devtype_name": "SA-200", "custom_devtype_name": "", "user_devtype_name": "广播",
-                  "dev_status": 0, "dhcp": False, "ipaddr": "198.51.100.50", "subnet_mask": "255.255.255.0",
-                  "gateway": "198.51.100.254", "macaddr": "02:00:00:5e:00:05", "http_Port": 80,
-                  "user_account": "1005", "display_name": "一楼大厅", "sip_port": 5060},
-                 ensure_ascii=False).encode("gbk")
-def contents(data): return {"file": base64.b64encode(data).decode()}
-arguments = ["--devices", contents(open(sys.argv[3], "rb").read()), "--raw-reply", contents(gbk),
-             "--interface", sys.argv[2]]
+def contents(name): return {"file": base64.b64encode(open(sys.argv[3] + "/" + name, "rb").read()).decode()}
+arguments = ["--devices", contents("site-four.json"), "--raw-reply", contents("reply-gbk.json"), "--interface", sys.argv[2]]
 connection = socket.create_connection((host, int(port)))
 connection.sendall(json.dumps({"arguments": arguments}).encode() + b"\n")
-for line in connection.makefile("rb"):
-    event = json.loads(line)
-    if event.get("event") != "datagram":
-        print(event.get("event"), event.get("message", event.get("output", "")), flush=True)
+for event in map(json.loads, connection.makefile("rb")):
+    if event["event"] != "datagram":
+        print(event["event"], event.get("message", event.get("output", "")), flush=True)
 EOF
-client=$!
-for _ in $(seq 100); do grep -qs . "$work/sim.log" && break; sleep 0.1; done
-if ! grep -qx 'ready ' "$work/sim.log"; then
-    echo "FAIL: the simulator did not start: $(cat "$work/sim.log")"
-    exit 1
-fi
+}
+client=$SIM_PID
+read -r started <&"${SIM[0]}"
+[ "$started" = ready ] || { echo "FAIL: the simulator did not start: $started"; exit 1; }
 
 cd "$(dirname "$cli")" || exit 1
 exe=$(basename "$cli")
@@ -83,7 +74,7 @@ check "search --format csv, redirected: UTF-8 without a mark" \
 printf 'mac,ip,gateway\r\n02-00-00-5E-00-03,198.51.100.60,\r\n02:00:00:5e:00:01,198.51.100.61,198.51.100.254\r\n' \
     >"$work/plan.csv"
 cp "$work/plan.csv" plan-check.csv
-console 936 apply plan-check.csv --yes >"$work/apply.txt"
+console 936 apply plan-check.csv --yes --interface "$VARNITT_APP_IF" >"$work/apply.txt"
 code=$?
 rm -f plan-check.csv
 check "apply in a console: exit 0 (got $code), both devices verified" \
