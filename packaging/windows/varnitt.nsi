@@ -321,30 +321,40 @@ Function RemoveInstalled
     RMDir "$0"
 FunctionEnd
 
-; Inbound UDP to varnitt.exe from any address, on every profile. Not only the local
+; Inbound UDP to varnitt.exe, and to varnitt-cli.exe, which searches the same way and
+; gets the same replies, from any address, on every profile. Not only the local
 ; subnet: a device with a factory or wrong address answers from another subnet, and
 ; finding it to set its address is what Varnitt is for; Windows lets such an answer in
 ; only for 3 s after a multicast, and not at all where that allowance is turned off
 ; (DisableUnicastResponsesToMulticastBroadcast). A device network without a gateway
 ; counts as Public, and without a rule the replies are dropped, or a first-run prompt
-; dismissed without administrator rights blocks them for good. The rule names this
-; program and UDP only, so while Varnitt is not running it lets nothing in.
+; dismissed without administrator rights blocks them for good. Each rule names its
+; program and UDP only, so while neither runs they let nothing in. Both rules have one
+; name, so that one delete by that name removes both.
 Function AddFirewallRule
     Call FirewallRunning
     Pop $0
     ${If} $0 <> 1
-        ${Say} "Windows Firewall is not running: the firewall rule for Varnitt was not added."
+        ${Say} "Windows Firewall is not running: the firewall rules for varnitt.exe and varnitt-cli.exe were not added."
         Return
     ${EndIf}
-    ; A reinstall replaces the rule rather than adding a second one.
+    ; A reinstall replaces the rules rather than adding more.
     nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${FIREWALL_RULE}" dir=in'
     Pop $0
     nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\varnitt.exe" protocol=UDP remoteip=any profile=any enable=yes'
     Pop $0
+    nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\varnitt-cli.exe" protocol=UDP remoteip=any profile=any enable=yes'
+    Pop $1
     ${If} $0 == 0
-        ${Say} "Added the Windows Firewall rule ${FIREWALL_RULE}: UDP from any address to varnitt.exe."
+    ${AndIf} $1 == 0
+        ${Say} "Added the Windows Firewall rules ${FIREWALL_RULE}: UDP from any address to varnitt.exe and to varnitt-cli.exe."
     ${Else}
-        ${Say} "The Windows Firewall rule for Varnitt could not be added (netsh: $0)."
+        ${If} $0 != 0
+            ${Say} "The Windows Firewall rule for varnitt.exe could not be added (netsh: $0)."
+        ${EndIf}
+        ${If} $1 != 0
+            ${Say} "The Windows Firewall rule for varnitt-cli.exe could not be added (netsh: $1)."
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 
@@ -380,12 +390,12 @@ Section "Uninstall"
     Call un.FirewallRunning
     Pop $0
     ${If} $0 <> 1
-        DetailPrint "Windows Firewall is not running: its rule for Varnitt, if any, stays."
+        DetailPrint "Windows Firewall is not running: its rules for Varnitt, if any, stay."
     ${Else}
         nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${FIREWALL_RULE}" dir=in'
         Pop $0
         ${If} $0 == 0
-            DetailPrint "Removed the Windows Firewall rule ${FIREWALL_RULE}."
+            DetailPrint "Removed the Windows Firewall rules ${FIREWALL_RULE}."
         ${Else}
             DetailPrint "No Windows Firewall rule ${FIREWALL_RULE} was removed (netsh: $0)."
         ${EndIf}

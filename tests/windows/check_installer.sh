@@ -14,7 +14,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "${1-}" != --inside ]; then
-    if [ $# -ne 3 ] || [ ! -f "$1" ] || [ ! -f "$3/varnitt.exe" ]; then
+    if [ $# -ne 3 ] || [ ! -f "$1" ] || [ ! -f "$3/varnitt.exe" ] || [ ! -f "$3/varnitt-cli.exe" ]; then
         echo "usage: $0 SETUP_EXE VERSION DEPLOYDIR" >&2
         exit 1
     fi
@@ -145,7 +145,7 @@ check "silent install exits 0 (got $code)" test "$code" = 0
 [ "$code" = 0 ] || show_log "$work/install.log"
 
 instdir="$WINEPREFIX/drive_c/Program Files/Varnitt"
-for f in varnitt.exe Qt5Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll licenses/Varnitt.txt uninstall.exe; do
+for f in varnitt.exe varnitt-cli.exe Qt5Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll licenses/Varnitt.txt uninstall.exe; do
     check "installed $f" test -f "$instdir/$f"
 done
 (cd "$instdir" 2>/dev/null && find . -type f | LC_ALL=C sort) >"$work/installed.txt"
@@ -169,10 +169,10 @@ check "QuietUninstallString names uninstall.exe with /S ($quiet)" \
 # Wine has no firewall service (and its netsh.exe answers 0 to anything): there the
 # installer must say that it added no rule, and go on.
 if wine reg query 'HKLM\System\CurrentControlSet\Services\MpsSvc' >/dev/null 2>&1; then
-    firewall_line='Added the Windows Firewall rule Varnitt'
+    firewall_line='Added the Windows Firewall rules Varnitt: UDP from any address to varnitt.exe and to varnitt-cli.exe.'
 else
     echo "    (this Wine has no Windows Firewall service, MpsSvc)"
-    firewall_line='Windows Firewall is not running: the firewall rule for Varnitt was not added.'
+    firewall_line='Windows Firewall is not running: the firewall rules for varnitt.exe and varnitt-cli.exe were not added.'
 fi
 check "install log says: $firewall_line" grep -qsF "$firewall_line" "$work/install-steps.log"
 [ -s "$work/install-steps.log" ] && show_log "$work/install-steps.log"
