@@ -5,7 +5,8 @@
 # writable devlist.json there), install and uninstall refused while Varnitt runs,
 # a silent uninstall, an upgrade over an older version (built here from DEPLOYDIR
 # with one more file) installed in another folder, and an upgrade refused while another
-# program holds a file, of the new version or one that only the older version has.
+# program holds a file, of the new version or one that only the older version has; and
+# the machine PATH, which the installer extends and the uninstaller gives back.
 # It runs in an empty network namespace, inside the Wine environment that
 # tests/windows/wine-run.sh prepares there (a fresh prefix, its own display and home,
 # and its own mount namespace, where the install folder is made read-only).
@@ -164,8 +165,8 @@ cli_on_path() {
     check "$1: varnitt-cli --help, found through PATH, exits 0 (got $code)" \
         eval 'test "$code" = 0 && grep -qs "varnitt-cli COMMAND --help" "$work/cli.log"' || show_log "$work/cli.log"
 }
-# A site's PATH, kept as written (REG_EXPAND_SZ): the lookups below use it, as this Wine
-# gives a new process only the first 1,023 characters of a longer one.
+# A site's PATH, kept as written (REG_EXPAND_SZ). The lookups through PATH use this short
+# one: this Wine gives a new process only about the first thousand characters of a longer one.
 site_path='%SystemRoot%\system32;%SystemRoot%;C:\Site Tools\bin;%SystemRoot%\System32\Wbem'
 set_machine_path "$site_path"
 check_path "the site PATH is set" "$site_path"
