@@ -23,7 +23,9 @@ mkdir -p "$(dirname "$4")"
 outfile=$(cd "$(dirname "$4")" && pwd -P)/$(basename "$4")
 command -v makensis >/dev/null || die "makensis is missing (Debian package nsis)"
 
-[ -f "$deploydir/varnitt.exe" ] || die "$deploydir has no varnitt.exe"
+for program in varnitt.exe varnitt-cli.exe; do
+    [ -f "$deploydir/$program" ] || die "$deploydir has no $program"
+done
 # The licence page shows the project's terms.
 [ -f "$deploydir/licenses/Varnitt.txt" ] || die "$deploydir has no licenses/Varnitt.txt"
 # These names belong to the installer and to the user, never to the deployed tree.

@@ -5,7 +5,8 @@
 # writable devlist.json there), install and uninstall refused while Varnitt runs,
 # a silent uninstall, an upgrade over an older version (built here from DEPLOYDIR
 # with one more file) installed in another folder, and an upgrade refused while another
-# program holds a file, of the new version or one that only the older version has.
+# program holds a file, of the new version or one that only the older version has; and
+# the machine PATH, which the installer extends and the uninstaller gives back.
 # It runs in an empty network namespace, inside the Wine environment that
 # tests/windows/wine-run.sh prepares there (a fresh prefix, its own display and home,
 # and its own mount namespace, where the install folder is made read-only).
@@ -14,7 +15,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "${1-}" != --inside ]; then
-    if [ $# -ne 3 ] || [ ! -f "$1" ] || [ ! -f "$3/varnitt.exe" ]; then
+    if [ $# -ne 3 ] || [ ! -f "$1" ] || [ ! -f "$3/varnitt.exe" ] || [ ! -f "$3/varnitt-cli.exe" ]; then
         echo "usage: $0 SETUP_EXE VERSION DEPLOYDIR" >&2
         exit 1
     fi
@@ -137,6 +138,43 @@ check "version resource carries $expected_vi (got $(head -n 1 <<<"$resource"))" 
 check "LegalCopyright is the project's (got $(tail -n 1 <<<"$resource"))" \
     test "$(tail -n 1 <<<"$resource")" = "Copyright 2026 The Varnitt developers"
 
+# --- the machine PATH ---
+env_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+# machine_path: the type and the value of the machine PATH, as "TYPE VALUE".
+machine_path() {
+    wine reg query "$env_key" /v Path </dev/null 2>/dev/null | tr -d '\r' |
+        sed -n 's/^    [Pp][Aa][Tt][Hh]    \(REG_[A-Z_]*\)    /\1 /p'
+}
+set_machine_path() { wine reg add "$env_key" /v Path /t REG_EXPAND_SZ /d "$1" /f </dev/null >/dev/null 2>&1; }
+# check_path WHAT EXPECTED: the machine PATH is the REG_EXPAND_SZ EXPECTED, to the character.
+check_path() {
+    local got
+    got=$(machine_path)
+    check "$1" test "$got" = "REG_EXPAND_SZ $2" ||
+        diff <(tr ';' '\n' <<<"REG_EXPAND_SZ $2") <(tr ';' '\n' <<<"$got") | head -n 10
+}
+# cli_on_path WHAT: varnitt-cli, named without a folder in a new Command Prompt, runs.
+cli_on_path() {
+    local code
+    if [ "$registry_path" != yes ]; then
+        echo "SKIP: $1: this Wine does not give a new process the PATH from the registry"
+        return
+    fi
+    (cd "$work" && timeout 120 wine cmd /c varnitt-cli --help) </dev/null >"$work/cli.log" 2>&1
+    code=$?
+    check "$1: varnitt-cli --help, found through PATH, exits 0 (got $code)" \
+        eval 'test "$code" = 0 && grep -qs "varnitt-cli COMMAND --help" "$work/cli.log"' || show_log "$work/cli.log"
+}
+# A site's PATH, kept as written (REG_EXPAND_SZ). The lookups through PATH use this short
+# one: this Wine gives a new process only about the first thousand characters of a longer one.
+site_path='%SystemRoot%\system32;%SystemRoot%;C:\Site Tools\bin;%SystemRoot%\System32\Wbem'
+set_machine_path "$site_path"
+check_path "the site PATH is set" "$site_path"
+registry_path=no
+wine cmd /c 'echo %PATH%' </dev/null 2>/dev/null | tr -d '\r' | grep -qF 'C:\Site Tools\bin' && registry_path=yes
+[ "$registry_path" = yes ] ||
+    echo "    (this Wine does not give a new process the PATH from the registry: PATH lookups are not checked)"
+
 # --- install ---
 timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/install-steps.log")" </dev/null >"$work/install.log" 2>&1
 code=$?
@@ -145,7 +183,7 @@ check "silent install exits 0 (got $code)" test "$code" = 0
 [ "$code" = 0 ] || show_log "$work/install.log"
 
 instdir="$WINEPREFIX/drive_c/Program Files/Varnitt"
-for f in varnitt.exe Qt5Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll licenses/Varnitt.txt uninstall.exe; do
+for f in varnitt.exe varnitt-cli.exe Qt5Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll licenses/Varnitt.txt uninstall.exe; do
     check "installed $f" test -f "$instdir/$f"
 done
 (cd "$instdir" 2>/dev/null && find . -type f | LC_ALL=C sort) >"$work/installed.txt"
@@ -169,12 +207,17 @@ check "QuietUninstallString names uninstall.exe with /S ($quiet)" \
 # Wine has no firewall service (and its netsh.exe answers 0 to anything): there the
 # installer must say that it added no rule, and go on.
 if wine reg query 'HKLM\System\CurrentControlSet\Services\MpsSvc' >/dev/null 2>&1; then
-    firewall_line='Added the Windows Firewall rule Varnitt'
+    firewall_line='Added the Windows Firewall rules Varnitt: UDP from any address to varnitt.exe and to varnitt-cli.exe.'
 else
     echo "    (this Wine has no Windows Firewall service, MpsSvc)"
-    firewall_line='Windows Firewall is not running: the firewall rule for Varnitt was not added.'
+    firewall_line='Windows Firewall is not running: the firewall rules for varnitt.exe and varnitt-cli.exe were not added.'
 fi
 check "install log says: $firewall_line" grep -qsF "$firewall_line" "$work/install-steps.log"
+check_path "the install folder appended to the site PATH" "$site_path;C:\Program Files\Varnitt"
+check "PathEntry recorded" test "$(reg_value PathEntry)" = 'C:\Program Files\Varnitt'
+check "install log says: Added C:\Program Files\Varnitt to the system PATH." \
+    grep -qsF 'Added C:\Program Files\Varnitt to the system PATH.' "$work/install-steps.log"
+cli_on_path "installed"
 [ -s "$work/install-steps.log" ] && show_log "$work/install-steps.log"
 
 # --- the installed program ---
@@ -285,6 +328,7 @@ snapshot() {
     (cd "$dir" && find . -type f -exec md5sum {} + | LC_ALL=C sort)
     find "$dir" "$shortcut" -printf '%P %i %C@\n' 2>&1 | LC_ALL=C sort
     wine reg query "$key" /s 2>&1 | tr -d '\r'
+    machine_path
 }
 start_app
 if window wait "$app" Varnitt >"$work/wait.log" 2>&1; then
@@ -351,6 +395,7 @@ if [ "$code" != 0 ]; then
 else
     check "uninstall registry key removed" eval '! tr -d "\r" <"$work/reg.txt" | grep -qix ".*\\\\Uninstall\\\\Varnitt"'
 fi
+check_path "the uninstaller gives back the site PATH as it was" "$site_path"
 
 # --- upgrade from an older version in another folder ---
 # DisplayName of every entry of "Apps and features" that is Varnitt, with its DisplayVersion.
@@ -363,7 +408,14 @@ varnitt_entries() {
 }
 old_dir='C:\Lab Tools\Varnitt'
 old_unix="$WINEPREFIX/drive_c/Lab Tools/Varnitt"
+# Longer than an NSIS string: nothing of it may be lost.
+long_path='%SystemRoot%\system32;%SystemRoot%'
+for i in $(seq 100 199); do long_path+=";C:\\Site Tools\\package $i\\bin"; done
+long_path+=';%SystemRoot%\System32\Wbem'
+old_entry="$long_path;$old_dir"
 if [ -f "$old_setup" ]; then
+    set_machine_path "$long_path"
+    check_path "the long site PATH (${#long_path} characters) is set" "$long_path"
     wine_cmdline "$work/install-old.log" "\"$(winpath "$old_setup")\" /S /D=$old_dir"
     code=$?
     wine_settle
@@ -374,6 +426,7 @@ if [ -f "$old_setup" ]; then
         >"$work/devlist.json"
     cp "$work/devlist.json" "$old_unix/devlist.json"
     cp "$old_unix/uninstall.exe" "$work/old-uninstall.exe"
+    check_path "older version: $old_dir appended to the long PATH, all of it kept" "$old_entry"
 
     # Held as fopen holds it (sharing reading and writing), a file the new version lacks stops the upgrade.
     if hold hold-shared "$old_dir\\retired\\notes.txt"; then
@@ -405,6 +458,10 @@ if [ -f "$old_setup" ]; then
     check "the folder holds exactly the new version's files and devlist.json" \
         test "$(cd "$old_unix" && find . -type f | LC_ALL=C sort)" = "$expected"
     check "devlist.json survives the upgrade byte for byte" cmp -s "$old_unix/devlist.json" "$work/devlist.json"
+    check_path "upgrade: $old_dir on PATH once" "$old_entry"
+    check "upgrade: PathEntry recorded" test "$(reg_value PathEntry)" = "$old_dir"
+    check "upgrade log says: Added $old_dir to the system PATH." \
+        grep -qsF "Added $old_dir to the system PATH." "$work/upgrade-steps.log"
 
     # Another program holds varnitt.exe open (an old Varnitt without the mutex, say): the
     # upgrade must not skip it and report success.
@@ -418,9 +475,33 @@ if [ -f "$old_setup" ]; then
         check "it changes nothing" cmp -s "$work/before-held.txt" <(snapshot "$old_unix")
     fi
     release
+
+    timeout 300 wine "$old_dir\\uninstall.exe" /S </dev/null >"$work/uninstall-upgraded.log" 2>&1
+    code=$?
+    wine_settle
+    check "uninstalling the upgrade exits 0 (got $code)" test "$code" = 0
+    check_path "uninstalling the upgrade gives back the long PATH as it was" "$long_path"
 else
     fail "upgrade: no older installer"
 fi
+
+# --- a folder already on PATH, written another way: neither added again nor removed ---
+had_path='%SystemRoot%\system32;C:\PROGRAM FILES\varnitt\;%SystemRoot%;C:\Site Tools\bin'
+set_machine_path "$had_path"
+check_path "a PATH that has the install folder is set" "$had_path"
+timeout 300 wine "$setup" /S "/LOG=$(winpath "$work/had-steps.log")" </dev/null >/dev/null 2>&1
+code=$?
+wine_settle
+check "install over that PATH exits 0 (got $code)" test "$code" = 0
+check_path "the folder already on PATH (another case, a trailing backslash) is not added again" "$had_path"
+check "no PathEntry recorded" test -z "$(reg_value PathEntry)"
+check "install log says: C:\Program Files\Varnitt is already on the system PATH." \
+    grep -qsF 'C:\Program Files\Varnitt is already on the system PATH.' "$work/had-steps.log"
+timeout 300 wine "$uninstaller" /S </dev/null >/dev/null 2>&1
+code=$?
+wine_settle
+check "its uninstall exits 0 (got $code)" test "$code" = 0
+check_path "the uninstaller leaves the folder it did not put on PATH" "$had_path"
 
 echo "took $(($(date +%s) - started)) s"
 if [ "$failures" = 0 ]; then
