@@ -1,28 +1,17 @@
 #!/usr/bin/env bash
-# check_cli.sh CLI_EXE DATA_DIR: varnitt-cli.exe on a Chinese Windows (ANSI code page 936)
+# check_cli.sh CLI_EXE DEVSIM DATA_DIR: varnitt-cli.exe on a Chinese Windows (ANSI code page 936)
 # against the simulator on the test LAN. Names sent in GBK and in UTF-8 print the same in
 # consoles on code pages 936 and 1252 (terminals that script(1) gives Wine) as redirected in
-# UTF-8, and an apply is verified. Runs inside sandbox.sh lan --devsim and wine-run.sh --shell.
+# UTF-8, and an apply is verified. Runs inside sandbox.sh lan and wine-run.sh --shell.
 set -u
-cli=$1 data=$2
-[ -n "${VARNITT_DEVSIM_CONTROL-}" ] && [ -d /tmp/wine-run ] || { echo "$0: runs only inside the sandbox" >&2; exit 1; }
+cli=$1 devsim=$2 data=$3
+[ -n "${VARNITT_LAN_NS-}" ] && [ -d /tmp/wine-run ] || { echo "$0: runs only inside the sandbox" >&2; exit 1; }
 failures=0
 check() { if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); return 1; fi; }
 
-# The simulator lives while this client stays connected to the control server: the site's
-# four UTF-8 devices, and a reply that writes its names in GBK.
-coproc SIM { python3 - "$VARNITT_DEVSIM_CONTROL" "$VARNITT_LAN_IF" "$data" <<'EOF'
-import base64, json, socket, sys
-host, port = sys.argv[1].rsplit(":", 1)
-def contents(name): return {"file": base64.b64encode(open(sys.argv[3] + "/" + name, "rb").read()).decode()}
-arguments = ["--devices", contents("site-four.json"), "--raw-reply", contents("reply-gbk.json"), "--interface", sys.argv[2]]
-connection = socket.create_connection((host, int(port)))
-connection.sendall(json.dumps({"arguments": arguments}).encode() + b"\n")
-for event in map(json.loads, connection.makefile("rb")):
-    if event["event"] != "datagram":
-        print(event["event"], event.get("message", event.get("output", "")), flush=True)
-EOF
-}
+# On the device side: the site's four UTF-8 devices, and a reply that writes its names in GBK.
+coproc SIM { exec nsenter --net="$VARNITT_LAN_NS" "$devsim" --interface "$VARNITT_LAN_IF" \
+    --devices "$data/site-four.json" --raw-reply "$data/reply-gbk.json"; }
 work=$(mktemp -d)
 trap 'kill "$SIM_PID" 2>/dev/null; rm -rf "$work"' EXIT
 read -r started <&"${SIM[0]}"
