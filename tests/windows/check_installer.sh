@@ -158,8 +158,8 @@ check_path() {
 site_path='%SystemRoot%\system32;%SystemRoot%;C:\Site Tools\bin;%SystemRoot%\System32\Wbem'
 set_machine_path "$site_path"
 check_path "the site PATH is set" "$site_path"
-wine cmd /c 'echo %PATH%' </dev/null 2>/dev/null | tr -d '\r' | grep -qF 'C:\Site Tools\bin'
 # 0 when this Wine gives a new process the PATH from the registry.
+wine cmd /c 'echo %PATH%' </dev/null 2>/dev/null | tr -d '\r' | grep -qF 'C:\Site Tools\bin'
 registry_path=$?
 
 # --- install ---
