@@ -116,7 +116,7 @@ write_licenses() {
     crlf "$mingw_doc" >"$dir/copyright-mingw-w64.txt"
 
     local f name qt_names='' src qt_release_name host_release_name own_names
-    own_names=$(for exe in "${exes[@]}"; do basename "$exe"; done | paste -sd, - | sed 's/,/, /g')
+    own_names=$(basename -a "${exes[@]}" | paste -sd, - | sed 's/,/, /g')
     # The release Qt's source came from, and the release of the machine that builds.
     qt_release_name=$(cat "$qt_prefix/qtbase-release")
     host_release_name=$(. /etc/os-release && echo "$VERSION_CODENAME")
